@@ -1,0 +1,12 @@
+# Stamps 305419896 (0x12345678) into a fresh 32-byte demo file and shows its bytes.
+file(WRITE demo.bin "0123456789ABCDEFGHIJKLMNOPQRSTUV")
+message(STATUS "demo.bin before: 0123456789ABCDEFGHIJKLMNOPQRSTUV")
+execute_process(COMMAND ${SIZESTAMP} /s 305419896 /f demo.bin RESULT_VARIABLE status)
+message(STATUS "sizestamp /s 305419896 /f demo.bin ended with status ${status}")
+file(READ demo.bin hex HEX)
+string(REGEX REPLACE "(..)" "\\1 " spaced "${hex}")
+string(SUBSTRING "${spaced}" 0 48 first_row)
+string(SUBSTRING "${spaced}" 48 -1 second_row)
+message(STATUS "demo.bin after, offsets 0-15:  ${first_row}")
+message(STATUS "demo.bin after, offsets 16-31: ${second_row}")
+message(STATUS "                                ^^^^^^^^^^^^^^^^^ the size field: 00 00 78 56 34 12")

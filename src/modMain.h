@@ -1,0 +1,40 @@
+// The program's logic: reads the command line and stamps the size field.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace modMain {
+
+// Digit d of a hexadecimal text is HexDigits[d]; "0" doubles as the fill digit.
+inline constexpr std::u16string_view HexDigits = u"0123456789ABCDEF";
+
+// Where the size field starts in the target file (counted from 0) and its length.
+inline constexpr std::uint64_t FieldOffset = 16;
+inline constexpr std::size_t FieldLength = 6;
+
+// Reads /s and /f from the command tail, stamps the file or reports missing
+// parameters, then ends the program. Failures pass through to RunMain.
+[[noreturn]] void Main();
+
+// Writes the size field of FilePath: two zero bytes, then Size as an unsigned
+// 32-bit little-endian integer. Returns TooLarge, without touching the file,
+// when Size needs more than eight hexadecimal digits.
+ExitStatus EditFile(std::u16string FilePath, double Size);
+
+// Upper-case hexadecimal digits of a whole number, no leading zeros; 0 gives
+// the empty text. Negative and fractional values fail (invalid argument, or
+// overflow below -2^31 - 1).
+std::u16string DecToHex(double Value);
+
+// Value of a hexadecimal text, either case; any other character makes it 0.
+// Fails (overflow) on texts longer than 32767 characters or past 255 digits.
+double HexToDec(std::u16string Text);
+
+}  // namespace modMain
+
+// The program's entry: runs Main and is the one place where a failure is
+// caught, reported and turned into the exit status.
+[[noreturn]] void RunMain();

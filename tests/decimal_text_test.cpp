@@ -1,0 +1,67 @@
+// The number grammar of the size text.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/platform.h"
+
+namespace {
+
+double Parse(const std::u16string& text, char16_t separator = u'.') {
+  return platform::ParseDecimalText(text, separator);
+}
+
+TEST(DecimalText, Numbers) {
+  EXPECT_EQ(Parse(u"5"), 5);
+  EXPECT_EQ(Parse(u"5."), 5);
+  EXPECT_EQ(Parse(u".5"), 0.5);
+  EXPECT_EQ(Parse(u"+5"), 5);
+  EXPECT_EQ(Parse(u"-5"), -5);
+  EXPECT_EQ(Parse(u"1e3"), 1000);
+  EXPECT_EQ(Parse(u"1E+3"), 1000);
+  EXPECT_EQ(Parse(u"25e-1"), 2.5);
+  EXPECT_EQ(Parse(u"0000305419896"), 305419896);
+  EXPECT_EQ(Parse(u"4294967295.000"), 4294967295.0);
+  EXPECT_EQ(Parse(u"0.1"), 0.1);
+  EXPECT_EQ(Parse(u"1,5", u','), 1.5);
+  EXPECT_EQ(Parse(u"1.7976931348623157e308"), 1.7976931348623157e308);
+  EXPECT_TRUE(std::signbit(Parse(u"-0")));
+}
+
+TEST(DecimalText, TooSmallBecomesZero) {
+  EXPECT_EQ(Parse(u"1e-400"), 0);
+  EXPECT_EQ(Parse(u"-1e-99999999999999999999"), 0);
+  EXPECT_EQ(Parse(u"0e99999999999999999999"), 0);
+  EXPECT_EQ(Parse(u"0.0000000000000000001e-310"), 0);
+  EXPECT_GT(Parse(u"5e-324"), 0);
+}
+
+TEST(DecimalText, BeyondTheRangeOverflows) {
+  const std::u16string two_e308 = u"2" + std::u16string(308, u'0');
+  for (const std::u16string text : {u"1e309", u"-1e309", u"1e99999999999999999999", u"1.8e308", u"0.00001e314",
+                                    two_e308.c_str()}) {
+    try {
+      Parse(text);
+      ADD_FAILURE() << "accepted text of length " << text.size();
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.Kind(), FailureKind::Overflow);
+    }
+  }
+}
+
+TEST(DecimalText, NotNumbers) {
+  for (const auto* text : {u"", u".", u"e5", u"5e", u"5e+", u"--5", u"+-5", u"+", u"-", u"5 x", u" 5", u"5 ",
+                           u"\t5", u"inf", u"nan", u"infinity", u"0x10", u"1,000", u"1.5.", u"1e3.5", u"5\u0665",
+                           u"1_000", u"5f", u"e", u".e1", u"1..5"}) {
+    try {
+      Parse(text);
+      ADD_FAILURE() << "accepted a text of length " << std::u16string(text).size();
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.Kind(), FailureKind::Conversion);
+    }
+  }
+  // The locale's separator replaces ".", it does not add to it.
+  EXPECT_THROW(Parse(u"1.5", u','), Failure);
+}
+
+}  // namespace

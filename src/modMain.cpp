@@ -9,9 +9,9 @@
 namespace modMain {
 namespace {
 
-const std::u16string ParametersNotSet = u"Error - Parameters not set";
-const std::u16string TooLarge = u"Error - File can't exceed 4GB";
-const std::u16string EditedSuccessfully = u"Edited successfully.";
+constexpr char16_t ParametersNotSet[] = u"Error - Parameters not set";
+constexpr char16_t TooLarge[] = u"Error - File can't exceed 4GB";
+constexpr char16_t EditedSuccessfully[] = u"Edited successfully.";
 
 std::u16string Widen(std::string_view Ascii) {
   return std::u16string(Ascii.begin(), Ascii.end());

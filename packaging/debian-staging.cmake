@@ -1,0 +1,32 @@
+# Run by CPack once the files are staged and before the .deb is built: turns
+# the staged tree into what Debian expects of a package. Plain installs keep
+# the uncompressed manual and carry no Debian files.
+if(NOT CPACK_GENERATOR STREQUAL "DEB")
+  return()
+endif()
+
+set(root "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}")
+set(doc "${root}/share/doc/${CPACK_PACKAGE_NAME}")
+set(readable OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+set(listable ${readable} OWNER_EXECUTE GROUP_EXECUTE WORLD_EXECUTE)
+
+# The copyright file, the changelog and the lintian override.
+file(COPY "${CPACK_SIZESTAMP_DEBIAN_FILES}/" DESTINATION "${root}"
+     FILE_PERMISSIONS ${readable} DIRECTORY_PERMISSIONS ${listable})
+# The copyright file carries the licence text; Debian wants no second copy.
+file(REMOVE "${doc}/LICENSE")
+
+# -n leaves out the name and time stamp, so the same sources give the same package.
+find_program(GZIP gzip REQUIRED)
+file(GLOB manuals "${root}/share/man/man*/*")
+foreach(path IN LISTS manuals ITEMS "${doc}/changelog")
+  execute_process(COMMAND ${GZIP} -9nf "${path}" COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+
+# The install creates directories under the packager's umask; a package's are 0755.
+file(GLOB_RECURSE directories LIST_DIRECTORIES true "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+foreach(directory IN LISTS directories)
+  if(IS_DIRECTORY "${directory}")
+    file(CHMOD "${directory}" DIRECTORY_PERMISSIONS ${listable})
+  endif()
+endforeach()

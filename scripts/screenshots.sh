@@ -1,0 +1,45 @@
+#!/bin/sh
+# Makes the README's pictures of sizestamp.exe's message boxes, a success and
+# an error, by running the Windows program under Wine on a virtual screen.
+#
+# usage: scripts/screenshots.sh [SIZESTAMP.exe]
+#        (default build/windows/sizestamp.exe: `cmake --workflow --preset windows` first)
+# needs: wine, xvfb (xvfb-run), xdotool, imagemagick
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+program=$(realpath "${1:-$root/build/windows/sizestamp.exe}")
+images=$root/docs/images
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+export WINEPREFIX="${WINEPREFIX:-$root/build/windows/wine-prefix}" WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+
+# Runs inside xvfb-run: starts the program on a Wine desktop of its own (which
+# draws the box's title bar), photographs the box, then presses OK.
+cat >"$work/shoot.sh" <<'SHOOT'
+set -eu
+output=$1
+full=$2
+shift 2
+wine explorer /desktop=sizestamp,640x480 "$@" &
+wine_pid=$!
+xdotool search --sync --name '^sizestamp - Wine desktop$' >/dev/null
+sleep 2  # let the box paint
+import -window root -crop 640x480+0+0 +repage "$full"
+xdotool key Return
+wait "$wine_pid" || true
+# Cut the box out of the desktop, keeping a margin of the desktop's colour.
+background=$(convert "$full" -format '%[pixel:p{1,1}]' info:)
+convert "$full" -trim +repage -bordercolor "$background" -border 16 "$output"
+SHOOT
+
+shoot() {
+  (cd "$work" &&
+    xvfb-run -a -s "-screen 0 800x600x24" sh "$work/shoot.sh" "$images/$1" "$work/full.png" "$program" $2)
+  echo "wrote docs/images/$1"
+}
+
+shoot message-success.png "/s 305419896 /f example.bin"
+shoot message-error.png "/s 4294967296 /f example.bin"

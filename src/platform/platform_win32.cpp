@@ -1,0 +1,231 @@
+// Win32 services. Text stays UTF-16 from the command line to CreateFileW, so
+// any file name Windows accepts reaches the file system unchanged.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+#include <string>
+
+#include "../modMain.h"
+#include "platform.h"
+
+namespace {
+
+const wchar_t* const Caption = L"sizestamp";
+
+// wchar_t is 16-bit on Windows: both texts hold the same UTF-16 code units.
+std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::u16string FromWide(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+
+bool IsBlank(wchar_t ch) { return ch == L' ' || ch == L'\t'; }
+
+// The program name ends as the C runtime ends it: quotes switch a quoted
+// stretch on and off, and the first space or tab outside one ends the name.
+std::wstring TailOf(const wchar_t* command_line) {
+  if (command_line == nullptr) return {};
+  const wchar_t* at = command_line;
+  bool quoted = false;
+  for (; *at != L'\0' && (quoted || !IsBlank(*at)); ++at) {
+    if (*at == L'"') quoted = !quoted;
+  }
+  while (IsBlank(*at)) ++at;
+  return at;
+}
+
+// The system's own wording for an error code, without its closing full stop
+// and line break, so that it ends a sentence of ours.
+std::u16string SystemMessage(DWORD error) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text = length > 0 ? std::wstring(buffer, length) : std::wstring();
+  LocalFree(buffer);
+  text.erase(text.find_last_not_of(L"\r\n .") + 1);
+  const std::u16string code = FromWide(L"error " + std::to_wstring(error));
+  return text.empty() ? code : FromWide(text) + u" (" + code + u")";
+}
+
+[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason) {
+  throw Failure(FailureKind::File, u"cannot " + std::u16string(action) + u" \"" + path + u"\": " + reason);
+}
+
+[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, DWORD error) {
+  FailFile(path, action, SystemMessage(error));
+}
+
+// Owns an open handle; Close() reports a failed close, the destructor only
+// cleans up after an earlier failure.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (IsValid()) CloseHandle(handle_);
+  }
+  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  HANDLE Get() const { return handle_; }
+  bool Close() {
+    const BOOL closed = CloseHandle(handle_);
+    handle_ = nullptr;
+    return closed != FALSE;
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+std::wstring FullPathOf(const std::wstring& path) {
+  std::wstring full(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return path;
+    if (length < full.size()) return full.substr(0, length);
+    full.resize(length);
+  }
+}
+
+// Opening a device or a pipe can have effects of its own (a modem line, a
+// waiting server), so such names are refused before the open, and folders
+// with them. Reserved DOS names like NUL and COM1 come back from
+// GetFullPathNameW under \\.\.
+void RequireFileName(const std::u16string& path, const std::wstring& name) {
+  if (FullPathOf(name).rfind(L"\\\\.\\", 0) == 0) FailFile(path, u"open", u"not a file but a device");
+  const DWORD attributes = GetFileAttributesW(name.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    FailFile(path, u"open", u"it is a folder");
+  }
+}
+
+// Checked again on the handle, in case the name changed in between or took
+// a road the name check does not see.
+void RequireDiskFile(const std::u16string& path, HANDLE file) {
+  if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", u"not a file but a device or pipe");
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(file, &information)) FailFile(path, u"open", GetLastError());
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    FailFile(path, u"open", u"it is a folder");
+}
+
+void WriteAllAt(const std::u16string& path, HANDLE file, const std::uint8_t* bytes, std::size_t count,
+                std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < count) {
+    const std::uint64_t at = offset + done;
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFu);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x40000000u));
+    DWORD written = 0;
+    if (!WriteFile(file, bytes + done, chunk, &written, &position)) FailFile(path, u"write", GetLastError());
+    if (written == 0) FailFile(path, u"write", ERROR_WRITE_FAULT);
+    done += written;
+  }
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+  return bytes;
+}
+
+// Best effort: a closed or missing standard handle must not change the outcome.
+void WriteAll(DWORD which, const std::string& bytes) {
+  const HANDLE stream = GetStdHandle(which);
+  if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD written = 0;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 0x10000u));
+    if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
+    done += written;
+  }
+}
+
+// Control characters are shown escaped so that a report on a stream stays on
+// its one line.
+std::wstring Printable(const std::wstring& text) {
+  static const wchar_t hex[] = L"0123456789ABCDEF";
+  std::wstring result;
+  for (const wchar_t ch : text) {
+    if (ch < 0x20 || ch == 0x7F) {
+      result += std::wstring(L"\\x") + hex[ch >> 4] + hex[ch & 0xF];
+    } else {
+      result += ch;
+    }
+  }
+  return result;
+}
+
+// A message box, or where none can be shown (no desktop, a service, headless
+// Wine) the text on a standard stream, so that scripts still receive it.
+void Show(const std::wstring& box_text, const std::wstring& stream_text, platform::MessageKind kind) {
+  const bool error = kind == platform::MessageKind::Error;
+  const UINT style = MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION);
+  const int answer = MessageBoxW(nullptr, box_text.c_str(), Caption, style);
+  if (answer != 0 && answer != -1) return;
+  WriteAll(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, ToUtf8(stream_text + L"\r\n"));
+}
+
+}  // namespace
+
+namespace platform {
+
+std::u16string CommandTail() { return FromWide(TailOf(GetCommandLineW())); }
+
+void ShowMessage(const std::u16string& text, MessageKind kind) {
+  const std::wstring wide = ToWide(text);
+  Show(wide, wide, kind);
+}
+
+double TextToDouble(const std::u16string& text) {
+  wchar_t separator[8] = {};
+  const int length = GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+  // The parser takes one character; a longer separator falls back to the point.
+  const char16_t decimal = length == 2 ? static_cast<char16_t>(separator[0]) : u'.';
+  return ParseDecimalText(text, decimal);
+}
+
+void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
+                    std::size_t count) {
+  const std::wstring name = ToWide(path);
+  RequireFileName(path, name);
+  Handle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) FailFile(path, u"open", GetLastError());
+  RequireDiskFile(path, file.Get());
+  WriteAllAt(path, file.Get(), bytes, count, offset);
+  if (!FlushFileBuffers(file.Get())) FailFile(path, u"flush", GetLastError());
+  if (!file.Close()) FailFile(path, u"close", GetLastError());
+}
+
+void ReportFailure(const Failure& failure) {
+  const std::string name = Failure::KindName(failure.Kind());
+  std::wstring kind(name.begin(), name.end());
+  const std::wstring cause = ToWide(failure.Cause());
+  const std::wstring stream_text = L"sizestamp: " + kind + L" failure: " + Printable(cause);
+  kind[0] = static_cast<wchar_t>(std::towupper(kind[0]));
+  Show(kind + L" failure\r\n" + cause, stream_text, MessageKind::Error);
+}
+
+void End(ExitStatus status) { std::exit(static_cast<int>(status)); }
+
+}  // namespace platform
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // A drive without a medium fails the open instead of asking the user.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  RunMain();
+}

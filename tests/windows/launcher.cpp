@@ -1,0 +1,241 @@
+// Starts programs with exact command lines, which `wine program args` cannot
+// do: it quotes every argument anew.
+//
+//   launcher run PROGRAM CASES      starts PROGRAM once for each line of CASES
+//                                   (UTF-8), with that line as its command
+//                                   line, standard output and error going to
+//                                   CASES.<n>.out and CASES.<n>.err
+//   launcher dialogs PROGRAM CASES  each run must show one message box: it is
+//                                   read, its OK button pressed, and described
+//
+// The program is named apart from the command line, so that a line may be
+// empty or quote the program's name in any way.
+//
+// For each line one JSON object is written to CASES.json, with the exit
+// status at least; a file, as a program started on a desktop of its own has
+// no standard output to report on.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring FromUtf8(const std::string& bytes) {
+  const int size = static_cast<int>(bytes.size());
+  const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, text.data(), length);
+  return text;
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+  return bytes;
+}
+
+std::string Json(const std::wstring& text) {
+  std::string quoted = "\"";
+  for (const char ch : ToUtf8(text)) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      quoted += '\\';
+      quoted += ch;
+    } else if (byte < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+      quoted += escape;
+    } else {
+      quoted += ch;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::vector<std::wstring> ReadLines(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  std::vector<std::wstring> lines;
+  for (std::string line; std::getline(file, line);) lines.push_back(FromUtf8(line));
+  return lines;
+}
+
+HANDLE InheritableFile(const std::string& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Starts program with command_line as it is; the caller closes both returned handles.
+bool Start(const std::wstring& program, std::wstring command_line, STARTUPINFOW& startup,
+           PROCESS_INFORMATION& process) {
+  startup.cb = sizeof startup;
+  return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process) != FALSE;
+}
+
+DWORD Finish(PROCESS_INFORMATION& process) {
+  DWORD status = 0;
+  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return status;
+}
+
+std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
+
+std::string RunCase(const std::wstring& program, const std::wstring& command_line,
+                    const std::string& output_base) {
+  STARTUPINFOW startup{};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = InheritableFile(output_base + ".out");
+  startup.hStdError = InheritableFile(output_base + ".err");
+  PROCESS_INFORMATION process{};
+  const bool started = Start(program, command_line, startup, process);
+  const DWORD error = GetLastError();
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
+  if (!started) return LaunchFailure(error);
+  return "{\"status\": " + std::to_string(Finish(process)) + "}";
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  return name;
+}
+
+std::wstring TextOf(HWND window) {
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+struct Search {
+  DWORD process_id;
+  HWND dialog;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
+  auto& search = *reinterpret_cast<Search*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search.process_id || ClassOf(window) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+  search.dialog = window;
+  return FALSE;
+}
+
+struct Controls {
+  HWND icon = nullptr;
+  std::wstring text;
+  std::vector<std::pair<int, std::wstring>> buttons;  // visible ones: id and caption
+};
+
+BOOL CALLBACK CollectControl(HWND window, LPARAM context) {
+  auto& controls = *reinterpret_cast<Controls*>(context);
+  const std::wstring name = ClassOf(window);
+  const bool visible = IsWindowVisible(window) != FALSE;
+  if (_wcsicmp(name.c_str(), L"Static") == 0) {
+    if ((GetWindowLongW(window, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      controls.icon = window;
+    } else if (!TextOf(window).empty()) {
+      controls.text = TextOf(window);
+    }
+  } else if (_wcsicmp(name.c_str(), L"Button") == 0 && visible) {
+    controls.buttons.emplace_back(GetDlgCtrlID(window), TextOf(window));
+  }
+  return TRUE;
+}
+
+// The icon's kind from its pixels on the screen: the error icon is mostly
+// red, the information icon mostly blue. Icons of another process cannot be
+// read directly, but what the screen shows is what the user sees.
+std::wstring IconKind(HWND icon) {
+  RECT area{};
+  if (icon == nullptr || !GetWindowRect(icon, &area)) return L"none";
+  HDC screen = GetDC(nullptr);
+  int red = 0, blue = 0;
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      const COLORREF pixel = GetPixel(screen, x, y);
+      const int r = GetRValue(pixel), g = GetGValue(pixel), b = GetBValue(pixel);
+      if (r >= 150 && g <= 100 && b <= 100) ++red;
+      if (b >= 150 && r <= 100) ++blue;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  if (red > 20 && red > 2 * blue) return L"error";
+  if (blue > 20 && blue > 2 * red) return L"information";
+  return L"unknown";
+}
+
+HWND WaitForDialog(const PROCESS_INFORMATION& process) {
+  for (int tries = 0; tries < 200; ++tries) {
+    Search search{process.dwProcessId, nullptr};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.dialog != nullptr) return search.dialog;
+    if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) return nullptr;
+  }
+  return nullptr;
+}
+
+std::string DialogCase(const std::wstring& program, const std::wstring& command_line) {
+  STARTUPINFOW startup{};
+  PROCESS_INFORMATION process{};
+  if (!Start(program, command_line, startup, process)) return LaunchFailure(GetLastError());
+  std::ostringstream report;
+  const HWND dialog = WaitForDialog(process);
+  if (dialog != nullptr) {
+    Controls controls;
+    EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(&controls));
+    // Give the box time to paint before its icon is looked at.
+    std::wstring icon = L"unknown";
+    for (int tries = 0; tries < 40 && icon == L"unknown"; ++tries) {
+      Sleep(50);
+      icon = IconKind(controls.icon);
+    }
+    report << "\"caption\": " << Json(TextOf(dialog)) << ", \"text\": " << Json(controls.text)
+           << ", \"icon\": " << Json(icon) << ", \"buttons\": [";
+    for (std::size_t i = 0; i < controls.buttons.size(); ++i) {
+      report << (i ? ", " : "") << "[" << controls.buttons[i].first << ", "
+             << Json(controls.buttons[i].second) << "]";
+    }
+    report << "], ";
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  }
+  report << "\"status\": " << Finish(process);
+  return "{" + report.str() + "}";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: launcher run|dialogs PROGRAM CASES\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const std::wstring program = FromUtf8(argv[2]);
+  const std::string cases = argv[3];
+  const std::vector<std::wstring> lines = ReadLines(cases.c_str());
+  std::ofstream reports(cases + ".json", std::ios::binary);
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    if (mode == "run") reports << RunCase(program, lines[n], cases + "." + std::to_string(n)) << "\n";
+    if (mode == "dialogs") reports << DialogCase(program, lines[n]) << "\n";
+    reports.flush();
+  }
+  return reports ? 0 : 2;
+}

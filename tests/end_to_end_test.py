@@ -68,13 +68,16 @@ class Outcomes(Case):
                 self.assertEqual(self.run_tool(*args), (status, out, err))
         self.assertFalse(os.path.exists(self.path("new.bin")), "a refused size created the file")
 
-    def test_message_lost_on_a_closed_pipe_does_not_change_the_outcome(self):
+    def test_message_lost_on_a_closed_pipe_or_full_device_does_not_change_the_outcome(self):
         reader, writer = os.pipe()
         os.close(reader)
-        status, _, err = self.run_tool("/s", "7", "/f", "t.bin", stdout=writer)
+        full = os.open("/dev/full", os.O_WRONLY)
+        for size, stdout in ((7, writer), (8, full)):
+            status, _, err = self.run_tool("/s", str(size), "/f", "t.bin", stdout=stdout)
+            self.assertEqual((status, err), (0, b""))
+            self.assertEqual(self.read("t.bin"), bytes(16) + field(size))
         os.close(writer)
-        self.assertEqual((status, err), (0, b""))
-        self.assertEqual(self.read("t.bin"), bytes(16) + field(7))
+        os.close(full)
 
     def test_command_tail_keeps_argument_bytes(self):
         name = b"\xff\xfe caf\xc3\xa9.bin"

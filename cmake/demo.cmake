@@ -1,7 +1,7 @@
 # Stamps 305419896 (0x12345678) into a fresh 32-byte demo file and shows its bytes.
 file(WRITE demo.bin "0123456789ABCDEFGHIJKLMNOPQRSTUV")
 message(STATUS "demo.bin before: 0123456789ABCDEFGHIJKLMNOPQRSTUV")
-execute_process(COMMAND ${SIZESTAMP} /s 305419896 /f demo.bin RESULT_VARIABLE status)
+execute_process(COMMAND ${SIZESTAMP} /s 305419896 /f demo.bin RESULT_VARIABLE status COMMAND_ERROR_IS_FATAL ANY)
 message(STATUS "sizestamp /s 305419896 /f demo.bin ended with status ${status}")
 file(READ demo.bin hex HEX)
 string(REGEX REPLACE "(..)" "\\1 " spaced "${hex}")

@@ -1,3 +1,5 @@
+#include "entry.h"
+
 #include "modMain.h"
 
 void RunMain() {

@@ -42,18 +42,20 @@ double CheckedStep(double Value, const char16_t* Step) {
   return Value;
 }
 
-// Looks up the digit at Position (counted from 1). The position is a 32-bit
-// integer, so a far negative one overflows before it can be refused.
-char16_t DigitAt(double Position) {
+// Looks up the leading digit of Value at Position (counted from 1). The
+// position is a 32-bit integer, so a far negative one overflows before it can
+// be refused.
+char16_t DigitAt(double Position, double Value) {
+  const std::u16string Where = u"the size " + NumberText(Value) + u" has no hexadecimal digit at position " +
+                               NumberText(Position);
   const double Rounded = std::nearbyint(Position);
   if (!(Rounded >= std::numeric_limits<std::int32_t>::min() &&
         Rounded <= std::numeric_limits<std::int32_t>::max())) {
-    FailOverflow(u"the digit position " + NumberText(Position));
+    FailOverflow(Where + u": the position");
   }
   const auto Index = static_cast<std::int32_t>(Rounded);
   if (Index < 1 || Index > static_cast<std::int32_t>(HexDigits.size())) {
-    throw Failure(FailureKind::InvalidArgument,
-                  u"no hexadecimal digit at position " + NumberText(Position));
+    throw Failure(FailureKind::InvalidArgument, Where);
   }
   return HexDigits[static_cast<std::size_t>(Index - 1)];
 }
@@ -163,7 +165,7 @@ std::u16string DecToHex(double Value) {
       Result.append(static_cast<std::size_t>(Zeros), HexDigits[0]);
     }
     T = std::floor(T);
-    Result += DigitAt(CheckedStep(T + 1, u"the digit position"));
+    Result += DigitAt(CheckedStep(T + 1, u"the digit position"), Value);
     Value = CheckedStep(Value - T * std::ldexp(1.0, 4 * Pos), u"the remaining value");
     LastPos = Pos;
   }

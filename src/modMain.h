@@ -34,7 +34,3 @@ std::u16string DecToHex(double Value);
 double HexToDec(std::u16string Text);
 
 }  // namespace modMain
-
-// The program's entry: runs Main and is the one place where a failure is
-// caught, reported and turned into the exit status.
-[[noreturn]] void RunMain();

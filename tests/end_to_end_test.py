@@ -6,6 +6,7 @@ Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 import os
 import resource
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -38,8 +39,8 @@ class Case(unittest.TestCase):
         with open(self.path(name), "rb") as f:
             return f.read()
 
-    def run_tool(self, *args, prepare=None, stdout=subprocess.PIPE):
-        done = subprocess.run([PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=subprocess.PIPE,
+    def run_tool(self, *args, prepare=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
+        done = subprocess.run([PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=stderr,
                               preexec_fn=prepare, timeout=20)
         return done.returncode, done.stdout, done.stderr
 
@@ -58,8 +59,9 @@ class Outcomes(Case):
             (["/s", "5", "/f", '""'], 1, b"", b"Error - Parameters not set\n"),
             (["/s", "4294967296", "/f", "new.bin"], 2, b"", b"Error - File can't exceed 4GB\n"),
             (["/size", "5", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "ize 5" is not a number\n'),
-            (["/s", "-5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: no hexadecimal digit at position -4\n"),
+            (["/s", "-5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size -5 has no hexadecimal digit at position -4\n"),
             (["/s", "1.5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size 1.5 is not a whole number\n"),
+            (["/s", "5\x1b", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "5\\x1B" is not a number\n'),
             (["/s", "1e999", "/f", "new.bin"], 5, b"", b'sizestamp: overflow failure: the size "1e999" is beyond the range of numbers\n'),
             (["/s", "5", "/f", "dir"], 6, b"", b'sizestamp: file failure: cannot open "dir": Is a directory\n'),
         ]
@@ -72,10 +74,11 @@ class Outcomes(Case):
         reader, writer = os.pipe()
         os.close(reader)
         full = os.open("/dev/full", os.O_WRONLY)
-        for size, stdout in ((7, writer), (8, full)):
-            status, _, err = self.run_tool("/s", str(size), "/f", "t.bin", stdout=stdout)
-            self.assertEqual((status, err), (0, b""))
-            self.assertEqual(self.read("t.bin"), bytes(16) + field(size))
+        os.mkdir(self.path("dir"))
+        for size, name, stdout, stderr, status in (("7", "t.bin", writer, None, 0), ("8", "t.bin", full, None, 0),
+                                                   ("4294967296", "t.bin", None, full, 2), ("9", "dir", None, writer, 6)):
+            self.assertEqual(self.run_tool("/s", size, "/f", name, stdout=stdout, stderr=stderr)[0], status)
+        self.assertEqual(self.read("t.bin"), bytes(16) + field(8))
         os.close(writer)
         os.close(full)
 
@@ -85,6 +88,7 @@ class Outcomes(Case):
         self.assertEqual((status, out), (0, name + b"\nEdited successfully.\n"))
         with open(os.path.join(self.dir.encode(), name), "rb") as f:
             self.assertEqual(f.read(), bytes(16) + field(258))
+        self.assertEqual(self.run_tool(b"/s", b"5", b"/f", b"c\r\nd.bin")[1], b"c\r\nd.bin\nEdited successfully.\n")
         self.assertEqual(self.run_tool('/f "my file".bin /s 9')[0], 0)
         self.assertEqual(self.read("my file.bin"), bytes(16) + field(9))
 
@@ -151,9 +155,12 @@ class FileFailures(Case):
         os.symlink("/dev/null", self.path("null"))
         os.symlink("/dev/zero", self.path("zero"))
         os.symlink("dir", self.path("dirlink"))
+        listener = socket.socket(socket.AF_UNIX)
+        listener.bind(self.path("sock"))
+        self.addCleanup(listener.close)
         for name, reason in (("dir", b"Is a directory"), ("dirlink", b"Is a directory"),
                              ("fifo", b"not a regular file"), ("null", b"not a regular file"),
-                             ("zero", b"not a regular file")):
+                             ("zero", b"not a regular file"), ("sock", b"not a regular file")):
             with self.subTest(name=name):
                 self.assert_file_failure(name, reason)
 
@@ -169,6 +176,10 @@ class FileFailures(Case):
         self.assert_file_failure("new.bin", b"File too large", prepare=limit)
         self.assertEqual(self.read("small.bin"), content)
         self.assertFalse(os.path.exists(self.path("new.bin")))
+        # The field ends at byte 22: a limit of 22 is enough.
+        self.assert_file_failure("small.bin", b"File too large", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (21, 21)))
+        status = self.run_tool("/s", "5", "/f", "small.bin", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (22, 22)))[0]
+        self.assertEqual((status, self.read("small.bin")), (0, content + bytes(11) + field(5)))
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
     def test_permission_denied(self):
@@ -176,6 +187,7 @@ class FileFailures(Case):
         os.chmod(self.path("root.bin"), 0o644)
 
         def unprivileged():
+            os.setgroups([])
             os.setgid(65534)
             os.setuid(65534)
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "modMain.h"
+#include "entry.h"
 
 namespace fake {
 namespace {

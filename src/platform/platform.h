@@ -84,6 +84,10 @@ void ReportFailure(const Failure& failure);
 // Ends the process at once with status.
 [[noreturn]] void End(ExitStatus status);
 
+// The failure report's one line: "sizestamp: <kind> failure: <cause>", with
+// control characters in the cause written as \xNN so that it stays one line.
+std::u16string FailureLine(const Failure& failure);
+
 // The number grammar shared by every platform's TextToDouble: optional sign,
 // digits with an optional fraction after decimal_separator, optional exponent.
 // Throws Failure as TextToDouble does.

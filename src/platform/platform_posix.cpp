@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "../modMain.h"
+#include "../entry.h"
 #include "platform.h"
 
 namespace {
@@ -115,22 +115,6 @@ void WriteAllAt(const std::string& path, int fd, const std::uint8_t* bytes, std:
   }
 }
 
-// One line on standard error; control characters in a name are shown escaped
-// so that the report stays on its line.
-std::string Printable(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string result;
-  for (const char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x20 || byte == 0x7F) {
-      result += std::string("\\x") + hex[byte >> 4] + hex[byte & 0xF];
-    } else {
-      result += ch;
-    }
-  }
-  return result;
-}
-
 }  // namespace
 
 namespace platform {
@@ -146,9 +130,8 @@ std::u16string CommandTail() {
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
   std::string bytes = Narrow(text);
-  for (std::size_t at = bytes.find("\r\n"); at != std::string::npos; at = bytes.find("\r\n", at + 1)) {
-    bytes.replace(at, 2, "\n");
-  }
+  // Only the break before the message's last line: a path keeps its own bytes.
+  if (const auto at = bytes.rfind("\r\n"); at != std::string::npos) bytes.replace(at, 2, "\n");
   WriteAll(kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO, bytes + "\n");
 }
 
@@ -165,8 +148,7 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
 }
 
 void ReportFailure(const Failure& failure) {
-  WriteAll(STDERR_FILENO, std::string("sizestamp: ") + Failure::KindName(failure.Kind()) +
-                              " failure: " + Printable(Narrow(failure.Cause())) + "\n");
+  WriteAll(STDERR_FILENO, Narrow(FailureLine(failure)) + "\n");
 }
 
 void End(ExitStatus status) { std::exit(static_cast<int>(status)); }

@@ -13,7 +13,7 @@
 #include <cwctype>
 #include <string>
 
-#include "../modMain.h"
+#include "../entry.h"
 #include "platform.h"
 
 namespace {
@@ -94,12 +94,29 @@ std::wstring FullPathOf(const std::wstring& path) {
   }
 }
 
+// Only C:\... and \\server\share\... name files. \\.\, \\?\ and \??\ also reach
+// devices, volumes and pipes, and so do any server's pipe and mailslot folders.
+bool NamesDevice(std::wstring full) {
+  CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
+  if (full.rfind(L"\\\\.\\", 0) == 0) return true;
+  if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\??\\", 0) == 0) {
+    full.erase(0, 4);
+    if (full.rfind(L"unc\\", 0) != 0) return !(full.size() >= 3 && full[1] == L':' && full[2] == L'\\');
+    full.replace(0, 4, L"\\\\");
+  }
+  if (full.rfind(L"\\\\", 0) != 0) return false;
+  const auto share = full.find(L'\\', 2);
+  if (share == std::wstring::npos) return false;
+  const auto name = full.substr(share + 1, full.find(L'\\', share + 1) - share - 1);
+  return name == L"pipe" || name == L"mailslot";
+}
+
 // Opening a device or a pipe can have effects of its own (a modem line, a
 // waiting server), so such names are refused before the open, and folders
 // with them. Reserved DOS names like NUL and COM1 come back from
 // GetFullPathNameW under \\.\.
 void RequireFileName(const std::u16string& path, const std::wstring& name) {
-  if (FullPathOf(name).rfind(L"\\\\.\\", 0) == 0) FailFile(path, u"open", u"not a file but a device");
+  if (NamesDevice(FullPathOf(name))) FailFile(path, u"open", u"not a file but a device");
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     FailFile(path, u"open", u"it is a folder");
@@ -154,19 +171,13 @@ void WriteAll(DWORD which, const std::string& bytes) {
   }
 }
 
-// Control characters are shown escaped so that a report on a stream stays on
-// its one line.
-std::wstring Printable(const std::wstring& text) {
-  static const wchar_t hex[] = L"0123456789ABCDEF";
-  std::wstring result;
-  for (const wchar_t ch : text) {
-    if (ch < 0x20 || ch == 0x7F) {
-      result += std::wstring(L"\\x") + hex[ch >> 4] + hex[ch & 0xF];
-    } else {
-      result += ch;
-    }
-  }
-  return result;
+// On a window station no one sees (a service, a task run while logged off)
+// a box is invisible and MessageBoxW would never return.
+bool CanShowBox() {
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  return station != nullptr && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 // A message box, or where none can be shown (no desktop, a service, headless
@@ -174,8 +185,10 @@ std::wstring Printable(const std::wstring& text) {
 void Show(const std::wstring& box_text, const std::wstring& stream_text, platform::MessageKind kind) {
   const bool error = kind == platform::MessageKind::Error;
   const UINT style = MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION);
-  const int answer = MessageBoxW(nullptr, box_text.c_str(), Caption, style);
-  if (answer != 0 && answer != -1) return;
+  if (CanShowBox()) {
+    const int answer = MessageBoxW(nullptr, box_text.c_str(), Caption, style);
+    if (answer != 0 && answer != -1) return;
+  }
   WriteAll(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, ToUtf8(stream_text + L"\r\n"));
 }
 
@@ -215,7 +228,7 @@ void ReportFailure(const Failure& failure) {
   const std::string name = Failure::KindName(failure.Kind());
   std::wstring kind(name.begin(), name.end());
   const std::wstring cause = ToWide(failure.Cause());
-  const std::wstring stream_text = L"sizestamp: " + kind + L" failure: " + Printable(cause);
+  const std::wstring stream_text = ToWide(FailureLine(failure));
   kind[0] = static_cast<wchar_t>(std::towupper(kind[0]));
   Show(kind + L" failure\r\n" + cause, stream_text, MessageKind::Error);
 }

@@ -50,6 +50,11 @@ CASES = [
     ("{B} /s 1e999 /f c.bin", 5, ("err", "sizestamp: overflow failure: "), {"c.bin": None}),
     ("{B} /s 5 /f NUL", 6, ("err", 'sizestamp: file failure: cannot open "NUL": '), {}),
     ("{B} /s 5 /f CON", 6, ("err", 'sizestamp: file failure: cannot open "CON": '), {}),
+    # Prefixes that reach devices, volumes and pipes are refused before any open.
+    ("{B} /s 5 /f \\\\?\\NUL", 6, ("err", 'sizestamp: file failure: cannot open "\\\\?\\NUL": not a file but a device'), {}),
+    ("{B} /s 5 /f \\\\?\\CONOUT$", 6, ("err", 'sizestamp: file failure: cannot open "\\\\?\\CONOUT$": not a file but a device'), {}),
+    ("{B} /s 5 /f \\\\?\\C:", 6, ("err", 'sizestamp: file failure: cannot open "\\\\?\\C:": not a file but a device'), {}),
+    ("{B} /s 5 /f \\\\localhost\\pipe\\x", 6, ("err", 'sizestamp: file failure: cannot open "\\\\localhost\\pipe\\x": not a file but a device'), {}),
     ("{B} /s 5 /f data", 6, ("err", 'sizestamp: file failure: cannot open "data": '), {}),
     # The tail keeps its trailing tab, which is no blank to trim: no such name.
     ("{B} /s 5 /f tab.bin\t", 6, ("err", 'sizestamp: file failure: cannot open "tab.bin\\x09": '),

@@ -1,6 +1,7 @@
-// The number grammar every platform's TextToDouble accepts. It is checked here,
-// character by character, so that no library parser's extras (inf, nan, hex
-// floats, white space, locale rules) slip through.
+// What every platform's services share: the failure report's line, and the
+// number grammar of TextToDouble. The grammar is checked here, character by
+// character, so that no library parser's extras (inf, nan, hex floats, white
+// space, locale rules) slip through.
 #include <algorithm>
 #include <charconv>
 #include <string>
@@ -65,6 +66,22 @@ bool IsTooLarge(const DecimalParts& parts) {
 }
 
 }  // namespace
+
+std::u16string FailureLine(const Failure& failure) {
+  static const char16_t hex[] = u"0123456789ABCDEF";
+  const std::string kind = Failure::KindName(failure.Kind());
+  std::u16string line = u"sizestamp: " + std::u16string(kind.begin(), kind.end()) + u" failure: ";
+  for (const char16_t ch : failure.Cause()) {
+    if (ch < 0x20 || ch == 0x7F) {
+      line += u"\\x";
+      line += hex[ch >> 4];
+      line += hex[ch & 0xF];
+    } else {
+      line += ch;
+    }
+  }
+  return line;
+}
 
 double ParseDecimalText(const std::u16string& text, char16_t decimal_separator) {
   const DecimalParts parts = Split(text, decimal_separator);

@@ -146,7 +146,7 @@ ExitStatus EditFile(std::u16string FilePath, double Size) {
 
 std::u16string DecToHex(double Value) {
   // A fraction would never be used up: each pass would add another "0" forever.
-  if (Value > 0 && Value != std::floor(Value)) {
+  if (std::isfinite(Value) && Value != std::floor(Value)) {
     throw Failure(FailureKind::InvalidArgument,
                   u"the size " + NumberText(Value) + u" is not a whole number");
   }

@@ -25,8 +25,8 @@ inline constexpr std::size_t FieldLength = 6;
 ExitStatus EditFile(std::u16string FilePath, double Size);
 
 // Upper-case hexadecimal digits of a whole number, no leading zeros; 0 gives
-// the empty text. Negative and fractional values fail (invalid argument, or
-// overflow below -2^31 - 1).
+// the empty text. Fractional and negative values fail (invalid argument, or
+// overflow for whole values below -2^31 - 1).
 std::u16string DecToHex(double Value);
 
 // Value of a hexadecimal text, either case; any other character makes it 0.

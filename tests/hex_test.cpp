@@ -57,6 +57,7 @@ TEST(DecToHex, RefusedValues) {
   // Fractions would otherwise add zero digits forever.
   EXPECT_EQ(KindOf([] { DecToHex(0.5); }), FailureKind::InvalidArgument);
   EXPECT_EQ(KindOf([] { DecToHex(16.25); }), FailureKind::InvalidArgument);
+  EXPECT_EQ(KindOf([] { DecToHex(-2147483649.5); }), FailureKind::InvalidArgument);
   EXPECT_EQ(KindOf([] { DecToHex(std::numeric_limits<double>::denorm_min()); }), FailureKind::InvalidArgument);
   // Values that never reach the program still end.
   EXPECT_EQ(KindOf([] { DecToHex(std::numeric_limits<double>::infinity()); }), FailureKind::Overflow);

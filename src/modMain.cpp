@@ -46,16 +46,17 @@ double CheckedStep(double Value, const char16_t* Step) {
 // position is a 32-bit integer, so a far negative one overflows before it can
 // be refused.
 char16_t DigitAt(double Position, double Value) {
-  const std::u16string Where = u"the size " + NumberText(Value) + u" has no hexadecimal digit at position " +
-                               NumberText(Position);
+  const auto Where = [&] {
+    return u"the size " + NumberText(Value) + u" has no hexadecimal digit at position " + NumberText(Position);
+  };
   const double Rounded = std::nearbyint(Position);
   if (!(Rounded >= std::numeric_limits<std::int32_t>::min() &&
         Rounded <= std::numeric_limits<std::int32_t>::max())) {
-    FailOverflow(Where + u": the position");
+    FailOverflow(Where() + u": the position");
   }
   const auto Index = static_cast<std::int32_t>(Rounded);
   if (Index < 1 || Index > static_cast<std::int32_t>(HexDigits.size())) {
-    throw Failure(FailureKind::InvalidArgument, Where);
+    throw Failure(FailureKind::InvalidArgument, Where());
   }
   return HexDigits[static_cast<std::size_t>(Index - 1)];
 }

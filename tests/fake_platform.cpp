@@ -50,7 +50,7 @@ double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
   if (fake::g_file_service == fake::FileService::Refuses) {
-    throw Failure(FailureKind::File, u"cannot open \"" + path + u"\": refused");
+    FailFile(path, u"open", u"refused");
   }
   std::string entry = "write " + fake::Narrow(path) + " at " + std::to_string(offset) + ":";
   for (std::size_t i = 0; i < count; ++i) {

@@ -84,6 +84,10 @@ void ReportFailure(const Failure& failure);
 // Ends the process at once with status.
 [[noreturn]] void End(ExitStatus status);
 
+// Throws the file failure "cannot <action> "<path>": <reason>", the one form
+// every platform gives them.
+[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason);
+
 // The failure report's one line: "sizestamp: <kind> failure: <cause>", with
 // control characters in the cause written as \xNN so that it stays one line.
 std::u16string FailureLine(const Failure& failure);

@@ -67,6 +67,10 @@ bool IsTooLarge(const DecimalParts& parts) {
 
 }  // namespace
 
+void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason) {
+  throw Failure(FailureKind::File, u"cannot " + std::u16string(action) + u" \"" + path + u"\": " + reason);
+}
+
 std::u16string FailureLine(const Failure& failure) {
   static const char16_t hex[] = u"0123456789ABCDEF";
   const std::string kind = Failure::KindName(failure.Kind());

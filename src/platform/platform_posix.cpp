@@ -43,9 +43,11 @@ void WriteAll(int fd, const std::string& bytes) {
   }
 }
 
-[[noreturn]] void FailFile(const std::string& path, const char* action, int error) {
-  throw Failure(FailureKind::File,
-                Widen(std::string("cannot ") + action + " \"" + path + "\": " + std::strerror(error)));
+using platform::FailFile;
+
+// A file failure with the system's own wording for error.
+[[noreturn]] void FailWithErrno(const std::string& path, const char16_t* action, int error) {
+  FailFile(Widen(path), action, Widen(std::strerror(error)));
 }
 
 // Owns an open descriptor; Close() reports a failed close, the destructor
@@ -75,15 +77,13 @@ class FileDescriptor {
 void RequireWithinFileSizeLimit(const std::string& path, std::uint64_t end) {
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur) {
-    FailFile(path, "write", EFBIG);
+    FailWithErrno(path, u"write", EFBIG);
   }
 }
 
 void RequireRegularFile(const std::string& path, const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) FailFile(path, "open", EISDIR);
-  if (!S_ISREG(status.st_mode)) {
-    throw Failure(FailureKind::File, Widen("cannot open \"" + path + "\": not a regular file"));
-  }
+  if (S_ISDIR(status.st_mode)) FailWithErrno(path, u"open", EISDIR);
+  if (!S_ISREG(status.st_mode)) FailFile(Widen(path), u"open", u"not a regular file");
 }
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait
@@ -96,9 +96,9 @@ FileDescriptor OpenRegularFile(const std::string& path) {
   do {
     fd = open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) FailFile(path, "open", errno);
+  if (fd < 0) FailWithErrno(path, u"open", errno);
   FileDescriptor file(fd);
-  if (fstat(file.Get(), &status) != 0) FailFile(path, "open", errno);
+  if (fstat(file.Get(), &status) != 0) FailWithErrno(path, u"open", errno);
   RequireRegularFile(path, status);
   return file;
 }
@@ -109,8 +109,8 @@ void WriteAllAt(const std::string& path, int fd, const std::uint8_t* bytes, std:
   while (done < count) {
     const ssize_t written = pwrite(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0) FailFile(path, "write", errno);
-    if (written == 0) FailFile(path, "write", EIO);
+    if (written < 0) FailWithErrno(path, u"write", errno);
+    if (written == 0) FailWithErrno(path, u"write", EIO);
     done += static_cast<std::size_t>(written);
   }
 }
@@ -143,8 +143,8 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
   RequireWithinFileSizeLimit(name, offset + count);
   FileDescriptor file = OpenRegularFile(name);
   WriteAllAt(name, file.Get(), bytes, count, offset);
-  if (fsync(file.Get()) != 0) FailFile(name, "flush", errno);
-  if (file.Close() != 0) FailFile(name, "close", errno);
+  if (fsync(file.Get()) != 0) FailWithErrno(name, u"flush", errno);
+  if (file.Close() != 0) FailWithErrno(name, u"close", errno);
 }
 
 void ReportFailure(const Failure& failure) {

@@ -53,11 +53,10 @@ std::u16string SystemMessage(DWORD error) {
   return text.empty() ? code : FromWide(text) + u" (" + code + u")";
 }
 
-[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason) {
-  throw Failure(FailureKind::File, u"cannot " + std::u16string(action) + u" \"" + path + u"\": " + reason);
-}
+using platform::FailFile;
 
-[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, DWORD error) {
+// A file failure with the system's own wording for error.
+[[noreturn]] void FailWithError(const std::u16string& path, const char16_t* action, DWORD error) {
   FailFile(path, action, SystemMessage(error));
 }
 
@@ -128,7 +127,7 @@ void RequireFileName(const std::u16string& path, const std::wstring& name) {
 void RequireDiskFile(const std::u16string& path, HANDLE file) {
   if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", u"not a file but a device or pipe");
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(file, &information)) FailFile(path, u"open", GetLastError());
+  if (!GetFileInformationByHandle(file, &information)) FailWithError(path, u"open", GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     FailFile(path, u"open", u"it is a folder");
 }
@@ -143,8 +142,8 @@ void WriteAllAt(const std::u16string& path, HANDLE file, const std::uint8_t* byt
     position.OffsetHigh = static_cast<DWORD>(at >> 32);
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x40000000u));
     DWORD written = 0;
-    if (!WriteFile(file, bytes + done, chunk, &written, &position)) FailFile(path, u"write", GetLastError());
-    if (written == 0) FailFile(path, u"write", ERROR_WRITE_FAULT);
+    if (!WriteFile(file, bytes + done, chunk, &written, &position)) FailWithError(path, u"write", GetLastError());
+    if (written == 0) FailWithError(path, u"write", ERROR_WRITE_FAULT);
     done += written;
   }
 }
@@ -217,11 +216,11 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
   RequireFileName(path, name);
   Handle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) FailFile(path, u"open", GetLastError());
+  if (!file.IsValid()) FailWithError(path, u"open", GetLastError());
   RequireDiskFile(path, file.Get());
   WriteAllAt(path, file.Get(), bytes, count, offset);
-  if (!FlushFileBuffers(file.Get())) FailFile(path, u"flush", GetLastError());
-  if (!file.Close()) FailFile(path, u"close", GetLastError());
+  if (!FlushFileBuffers(file.Get())) FailWithError(path, u"flush", GetLastError());
+  if (!file.Close()) FailWithError(path, u"close", GetLastError());
 }
 
 void ReportFailure(const Failure& failure) {

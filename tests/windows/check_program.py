@@ -7,7 +7,10 @@
       the manifest is well-formed XML (Windows refuses to start a program
       whose manifest is not, Wine does not notice) and is embedded as it is,
       and the version information carries the project's version
+  check_program.py size PROGRAM MAX_BYTES
+      the program as built, the one people copy, is no larger than MAX_BYTES
 """
+import os
 import subprocess
 import sys
 import xml.etree.ElementTree as ElementTree
@@ -48,8 +51,15 @@ def resources(program, manifest, version):
     return problems
 
 
+def size(program, max_bytes):
+    length = os.path.getsize(program)
+    if length > int(max_bytes):
+        return ["%s is %d bytes, over the limit of %s" % (program, length, max_bytes)]
+    return []
+
+
 if __name__ == "__main__":
-    found = {"imports": imports, "resources": resources}[sys.argv[1]](*sys.argv[2:])
+    found = {"imports": imports, "resources": resources, "size": size}[sys.argv[1]](*sys.argv[2:])
     for problem in found:
         print("FAIL", problem)
     sys.exit(1 if found else 0)

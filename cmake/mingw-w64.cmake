@@ -19,10 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # MinGW's DLLs on the PATH, under Wine or on a user's machine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
-# One Wine prefix per build tree, quiet, without the Mono and Gecko installers,
-# and without a display, so that a message box falls back to the standard
-# streams instead of waiting for a click.
+# One Wine prefix per build tree. CTest starts every Windows program through
+# scripts/wine, which holds the environment all uses of Wine share and makes
+# the prefix ready on first use.
 set(SIZESTAMP_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH "Wine prefix the tests run in")
-set(CMAKE_CROSSCOMPILING_EMULATOR
-    env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=${SIZESTAMP_WINEPREFIX} WINEDEBUG=-all
-    WINEDLLOVERRIDES=mscoree,mshtml= wine)
+cmake_path(SET SIZESTAMP_WINE NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${SIZESTAMP_WINE} ${SIZESTAMP_WINEPREFIX})

@@ -1,9 +1,68 @@
 # Install rules and the packages CPack builds from them: a .deb on Linux and a
-# .zip on Windows. The version is PROJECT_VERSION, nothing else.
+# .zip on Windows. The version is PROJECT_VERSION, nothing else; every date in
+# them is the source date (cmake/source_date.cmake), so that the same sources
+# give the same packages.
 include(GNUInstallDirs)
+include(${CMAKE_CURRENT_LIST_DIR}/source_date.cmake)
 
 set(SIZESTAMP_MAINTAINER "sizestamp developers <sizestamp@users.noreply.github.com>"
     CACHE STRING "Maintainer named in the Debian package: Name <address>")
+
+# LICENSE's copyright line, without "Copyright (c) ", and its terms.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${license}")
+set(SIZESTAMP_COPYRIGHT "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]*\n\n" "" license_terms "${license}")
+string(STRIP "${license_terms}" license_terms)
+
+# The files of a toolchain's runtime that the compiler links into a static
+# program, as paths on this machine, found by their names (libc.a, ...).
+function(sizestamp_runtime_files out)
+  set(paths "")
+  foreach(name IN LISTS ARGN)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${name}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(IS_ABSOLUTE "${path}" AND EXISTS "${path}")
+      cmake_path(NORMAL_PATH path)
+      list(APPEND paths "${path}")
+    endif()
+  endforeach()
+  set(${out} "${paths}" PARENT_SCOPE)
+endfunction()
+
+# The Debian packages that installed the given files: sets <prefix>_BINARY to
+# "package version" items and <prefix>_SOURCE to "source (= version)" items,
+# each without duplicates. Both are empty without dpkg (not a Debian system).
+function(sizestamp_packages_of prefix)
+  set(binary "")
+  set(source "")
+  find_program(SIZESTAMP_DPKG_QUERY dpkg-query)
+  mark_as_advanced(SIZESTAMP_DPKG_QUERY)
+  foreach(path IN LISTS ARGN)
+    if(NOT SIZESTAMP_DPKG_QUERY)
+      break()
+    endif()
+    execute_process(COMMAND ${SIZESTAMP_DPKG_QUERY} --search ${path}
+                    OUTPUT_VARIABLE found RESULT_VARIABLE failed ERROR_QUIET)
+    # "package:arch: /path"; a diversion adds a line of its own.
+    if(failed OR NOT found MATCHES "(^|\n)([^ ,:\n]+(:[^ ,:\n]+)?): ")
+      message(FATAL_ERROR "No Debian package holds ${path}, which the program is linked with")
+    endif()
+    execute_process(COMMAND ${SIZESTAMP_DPKG_QUERY} --show
+                            "--showformat=\${Package} \${Version}\n\${source:Package} (= \${source:Version})"
+                            ${CMAKE_MATCH_2}
+                    OUTPUT_VARIABLE versions COMMAND_ERROR_IS_FATAL ANY)
+    string(REPLACE "\n" ";" versions "${versions}")
+    list(GET versions 0 package)
+    list(GET versions 1 package_source)
+    list(APPEND binary "${package}")
+    list(APPEND source "${package_source}")
+  endforeach()
+  list(REMOVE_DUPLICATES binary)
+  list(REMOVE_DUPLICATES source)
+  set(${prefix}_BINARY "${binary}" PARENT_SCOPE)
+  set(${prefix}_SOURCE "${source}" PARENT_SCOPE)
+endfunction()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -14,36 +73,90 @@ set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
 set(CPACK_RESOURCE_FILE_README "${PROJECT_SOURCE_DIR}/README.md")
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_STRIP_FILES TRUE)
+# CPack reads the date from its environment; this hands it the one above.
+set(CPACK_SIZESTAMP_SOURCE_DATE_EPOCH ${SIZESTAMP_SOURCE_DATE_EPOCH})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-project.cmake)
+set(packaging ${PROJECT_BINARY_DIR}/packaging)
 
 if(WIN32)
-  # Unzipped, the program stands beside its papers, named so that a double
-  # click opens them in a text editor.
+  # Unzipped, the program stands beside its papers, plain text with Windows
+  # line ends, named so that a double click opens them in a text editor.
+  set(windows_texts ${packaging}/windows)
+  sizestamp_runtime_files(runtime libstdc++.a libgcc.a libgcc_eh.a crt2.o libmingw32.a libmingwex.a
+                          libmsvcrt.a libpthread.a)
+  sizestamp_packages_of(toolchain ${runtime})
+  if(toolchain_BINARY)
+    list(JOIN toolchain_BINARY "\n  " SIZESTAMP_TOOLCHAIN)
+  else()
+    set(SIZESTAMP_TOOLCHAIN "(not known: the machine that built it has no dpkg)")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${windows_texts}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  # Licence texts are copied, not configured: an @ in them stays as it is.
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt.in notices)
+  string(REPLACE "@SIZESTAMP_TOOLCHAIN@" "${SIZESTAMP_TOOLCHAIN}" notices "${notices}")
+  foreach(text IN ITEMS license notices)
+    string(REGEX REPLACE "\r?\n" "\r\n" ${text} "${${text}}")
+  endforeach()
+  file(CONFIGURE OUTPUT ${windows_texts}/LICENSE.txt CONTENT "${license}")
+  file(CONFIGURE OUTPUT ${windows_texts}/THIRD-PARTY-NOTICES.txt CONTENT "${notices}")
+
   install(TARGETS sizestamp RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . RENAME README.txt)
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME LICENSE.txt)
+  install(FILES ${windows_texts}/README.txt ${windows_texts}/LICENSE.txt ${windows_texts}/THIRD-PARTY-NOTICES.txt
+          DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
+  # CPack's zip records the packager's user, group and file times: it is
+  # written again with none of them (reason inside).
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(CPACK_SIZESTAMP_PYTHON ${Python3_EXECUTABLE})
+  set(CPACK_SIZESTAMP_NORMALIZE_ZIP ${PROJECT_SOURCE_DIR}/packaging/normalize_zip.py)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/zip-post-build.cmake)
 else()
   configure_file(${PROJECT_SOURCE_DIR}/man/sizestamp.1.in ${PROJECT_BINARY_DIR}/man/sizestamp.1 @ONLY)
   install(TARGETS sizestamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/man/sizestamp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The users' README (README.md is the developers'), and the licence.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/README ${PROJECT_SOURCE_DIR}/LICENSE
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-  # Debian's own files: the copyright in its machine-readable form, the
-  # changelog, and the override for the static link (reason inside).
-  file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
-  string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" _ "${license}")
-  set(SIZESTAMP_COPYRIGHT "${CMAKE_MATCH_1}")
-  string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]*\n\n" "" license "${license}")
-  string(STRIP "${license}" license)
-  string(REGEX REPLACE "\n\n" "\n.\n" license "${license}")
-  string(REPLACE "\n" "\n " license "${license}")
-  set(SIZESTAMP_LICENSE_TEXT " ${license}")
-  string(TIMESTAMP SIZESTAMP_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  # Debian's own files: the copyright in its machine-readable form, naming
+  # what the static program carries of the C and C++ runtimes, the changelog,
+  # and the override for the static link (reason inside).
+  string(REGEX REPLACE "\n\n" "\n.\n" license_terms "${license_terms}")
+  string(REPLACE "\n" "\n " license_terms "${license_terms}")
+  set(SIZESTAMP_LICENSE_TEXT " ${license_terms}")
+  set(built_using "")
+  if(SIZESTAMP_STATIC)
+    set(copyright_in ${PROJECT_SOURCE_DIR}/packaging/copyright-static.in)
+    foreach(part IN ITEMS GLIBC GCC)
+      if(part STREQUAL "GLIBC")
+        sizestamp_runtime_files(files crt1.o crti.o crtn.o libc.a libm.a)
+      else()
+        sizestamp_runtime_files(files crtbeginT.o crtend.o libgcc.a libgcc_eh.a libstdc++.a)
+      endif()
+      if(NOT files)
+        message(FATAL_ERROR "${CMAKE_CXX_COMPILER} names none of the ${part} runtime's files")
+      endif()
+      sizestamp_packages_of(packages ${files})
+      list(APPEND built_using ${packages_SOURCE})
+      list(JOIN packages_SOURCE ", " SIZESTAMP_${part}_SOURCE)
+      # The paths as DEP-5 patterns: relative, one per continuation line.
+      list(TRANSFORM files REPLACE "^/" "")
+      list(JOIN files "\n       " SIZESTAMP_${part}_FILES)
+    endforeach()
+    if(NOT built_using)
+      message(WARNING "No dpkg here: the package will not name the runtime's sources in Built-Using")
+      set(SIZESTAMP_GLIBC_SOURCE "(not known: built without dpkg)")
+      set(SIZESTAMP_GCC_SOURCE "${SIZESTAMP_GLIBC_SOURCE}")
+    endif()
+  else()
+    set(copyright_in ${PROJECT_SOURCE_DIR}/packaging/copyright.in)
+  endif()
   # Laid out as they go under the prefix; CPack's pre-build script adds them.
-  set(debian_files ${PROJECT_BINARY_DIR}/packaging/debian)
+  set(debian_files ${packaging}/debian)
   set(debian_doc ${debian_files}/${CMAKE_INSTALL_DOCDIR})
-  configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright.in ${debian_doc}/copyright @ONLY)
+  configure_file(${copyright_in} ${debian_doc}/copyright @ONLY)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${debian_doc}/changelog @ONLY)
   if(SIZESTAMP_STATIC)
     configure_file(${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
@@ -54,18 +167,33 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # CPack puts the summary in front of this as the first line.
+  # Debian's synopsis is a lowercase noun phrase without a full stop; the
+  # long description follows, paragraphs parted by an empty line.
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tool to stamp a 32-bit size into the field at offset 16 of a file")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "\
-sizestamp writes six bytes at byte offset 16 of a file: two zero bytes, then a
-size given on its command line as an unsigned 32-bit little-endian integer.
-Every other byte stays as it was and a missing file is created; sizes of
-4 GiB and more are refused. It is started once per file, as
-'sizestamp /s 305419896 /f target.bin'.")
+Some files carry a size in a fixed field, to be filled in once the rest
+is known. sizestamp fills in that field from a script or the command
+line, in place, without rewriting the file: at byte offset 16 it writes
+two zero bytes and then the size as an unsigned 32-bit little-endian
+integer, and leaves every other byte as it was.
+
+It takes its switches in the Windows style, as in
+'sizestamp /s 305419896 /f target.bin'. A missing file is created,
+sizes of 4 GiB and more are refused, and the exit status tells each
+outcome apart.")
+  if(built_using)
+    list(JOIN built_using ", " built_using)
+    # CPack has no variable for Built-Using, and writes each field's value as
+    # it is given: the field rides on the line of Source, which names this
+    # package's own source.
+    set(CPACK_DEBIAN_PACKAGE_SOURCE "${PROJECT_NAME}\nBuilt-Using: ${built_using}")
+  endif()
   # The static program needs no other package; a dynamic one needs its libraries.
   if(NOT SIZESTAMP_STATIC)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   endif()
   set(CPACK_SIZESTAMP_DEBIAN_FILES ${debian_files})
+  set(CPACK_SIZESTAMP_STRIP ${CMAKE_STRIP})
   set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/debian-staging.cmake)
 endif()
 

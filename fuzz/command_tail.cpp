@@ -54,7 +54,7 @@ std::uint32_t LittleEndian(const std::vector<std::uint8_t>& field) {
 
 void CheckFailure(const fake::Recording& run, FailureKind kind) {
   Require(run.writes.empty(), "a failure writes nothing");
-  Require(run.log.size() == 2 && StartsWith(run.log[0], std::string("failure ") + Failure::KindName(kind) + ":"),
+  Require(run.log.size() == 2 && StartsWith(run.log[0], std::string("failure ") + KindName(kind) + ":"),
           "the failure of the expected kind is reported");
   Require(static_cast<int>(*run.status) == reference::FailureStatus(kind), "the failure's exit status");
 }

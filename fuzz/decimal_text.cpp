@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/platform_common.h"
 #include "reference.h"
 
 namespace {
@@ -18,9 +18,8 @@ int HexValue(char16_t ch) { return ch <= u'9' ? ch - u'0' : ch - u'A' + 10; }
 // The report line is the kind's prefix, then the cause with each control
 // character written as \xNN and every other character as it is.
 void CheckReportLine(const Failure& failure) {
-  const std::u16string line = platform::FailureLine(failure);
-  const std::string kind = Failure::KindName(failure.Kind());
-  const std::u16string prefix = u"sizestamp: " + std::u16string(kind.begin(), kind.end()) + u" failure: ";
+  const std::u16string line = platform::FailureLine(KindText(failure.Kind()), failure.Cause());
+  const std::u16string prefix = u"sizestamp: " + std::u16string(KindText(failure.Kind())) + u" failure: ";
   Require(line.compare(0, prefix.size(), prefix) == 0, "the report starts with the failure's kind");
   std::size_t at = prefix.size();
   for (const char16_t ch : failure.Cause()) {

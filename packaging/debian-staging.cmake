@@ -1,6 +1,6 @@
 # Run by CPack once the files are staged and before the .deb is built: turns
-# the staged tree into what Debian expects of a package. Plain installs keep
-# the uncompressed manual and carry no Debian files.
+# the staged tree into what Debian expects of a package, as debhelper would.
+# Plain installs keep the uncompressed manual and carry no Debian files.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()
@@ -16,10 +16,27 @@ file(COPY "${CPACK_SIZESTAMP_DEBIAN_FILES}/" DESTINATION "${root}"
 # The copyright file carries the licence text; Debian wants no second copy.
 file(REMOVE "${doc}/LICENSE")
 
-# -n leaves out the name and time stamp, so the same sources give the same package.
+# CPack strips the program; the compiler's notes (.comment) go as well.
+file(GLOB programs "${root}/bin/*")
+foreach(program IN LISTS programs)
+  execute_process(COMMAND ${CPACK_SIZESTAMP_STRIP} --remove-section=.comment --remove-section=.note "${program}"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+
+# Compressed as dh_compress does: manuals and the changelog always, other
+# documents above 4 kB, never the copyright file. -n leaves out the name and
+# time stamp, so the same sources give the same package.
 find_program(GZIP gzip REQUIRED)
 file(GLOB manuals "${root}/share/man/man*/*")
-foreach(path IN LISTS manuals ITEMS "${doc}/changelog")
+file(GLOB documents "${doc}/*")
+set(compressed ${manuals})
+foreach(path IN LISTS documents)
+  file(SIZE "${path}" size)
+  if(path MATCHES "/changelog$" OR (size GREATER 4096 AND NOT path MATCHES "/copyright$"))
+    list(APPEND compressed "${path}")
+  endif()
+endforeach()
+foreach(path IN LISTS compressed)
   execute_process(COMMAND ${GZIP} -9nf "${path}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 

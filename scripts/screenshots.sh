@@ -3,27 +3,31 @@
 # an error, by running the Windows program under Wine on a virtual screen.
 #
 # usage: scripts/screenshots.sh [SIZESTAMP.exe]
-#        (default build/windows/sizestamp.exe: `cmake --workflow --preset windows` first)
-# needs: wine, xvfb (xvfb-run), xdotool, imagemagick
+#        (default build/windows/sizestamp.exe: `cmake --workflow --preset windows` first;
+#        Wine runs in that build's prefix, or in $WINEPREFIX when set)
+# needs: wine, fonts-wine, xvfb (xvfb-run), xdotool, imagemagick
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$(realpath "${1:-$root/build/windows/sizestamp.exe}")
+prefix=$(realpath -m "${WINEPREFIX:-$root/build/windows/wine-prefix}")
 images=$root/docs/images
+# Without Wine's own Marlett the title bar's close button is drawn as a letter.
+if [ ! -f /usr/share/wine/fonts/marlett.ttf ]; then
+  echo "screenshots.sh: Wine's fonts are missing: install fonts-wine (scripts/install-deps)" >&2
+  exit 1
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-export WINEPREFIX="${WINEPREFIX:-$root/build/windows/wine-prefix}" WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
-
-# Runs inside xvfb-run: starts the program on a Wine desktop of its own (which
-# draws the box's title bar), photographs the box, then presses OK.
 cat >"$work/shoot.sh" <<'SHOOT'
 set -eu
 output=$1
 full=$2
-shift 2
-wine explorer /desktop=sizestamp,640x480 "$@" &
+wine=$3
+prefix=$4
+shift 4
+"$wine" "$prefix" --display explorer /desktop=sizestamp,640x480 "$@" &
 wine_pid=$!
 xdotool search --sync --name '^sizestamp - Wine desktop$' >/dev/null
 sleep 2  # let the box paint
@@ -37,7 +41,8 @@ SHOOT
 
 shoot() {
   (cd "$work" &&
-    xvfb-run -a -s "-screen 0 800x600x24" sh "$work/shoot.sh" "$images/$1" "$work/full.png" "$program" $2)
+    xvfb-run -a -s "-screen 0 800x600x24" sh "$work/shoot.sh" "$images/$1" "$work/full.png" "$root/scripts/wine" "$prefix" \
+      "$program" $2)
   echo "wrote docs/images/$1"
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/platform.h"
+
 namespace modMain {
 namespace {
 
@@ -42,21 +44,24 @@ double CheckedStep(double Value, const char16_t* Step) {
   return Value;
 }
 
-// Looks up the leading digit of Value at Position (counted from 1). The
-// position is a 32-bit integer, so a far negative one overflows before it can
-// be refused.
+// What a failed digit lookup says: only a negative size gets that far.
+std::u16string NoDigitFor(double Position, double Value) {
+  if (Value < 0) return u"the size " + NumberText(Value) + u" is negative";
+  return u"the size " + NumberText(Value) + u" has no hexadecimal digit at position " + NumberText(Position);
+}
+
+// Looks up the leading digit of Value at Position (counted from 1). A
+// negative Value gives a position below 1. The position is a 32-bit integer,
+// so a far negative one overflows before it can be refused.
 char16_t DigitAt(double Position, double Value) {
-  const auto Where = [&] {
-    return u"the size " + NumberText(Value) + u" has no hexadecimal digit at position " + NumberText(Position);
-  };
   const double Rounded = std::nearbyint(Position);
   if (!(Rounded >= std::numeric_limits<std::int32_t>::min() &&
         Rounded <= std::numeric_limits<std::int32_t>::max())) {
-    FailOverflow(Where() + u": the position");
+    throw Failure(FailureKind::Overflow, NoDigitFor(Position, Value) + u" and too far below zero");
   }
   const auto Index = static_cast<std::int32_t>(Rounded);
   if (Index < 1 || Index > static_cast<std::int32_t>(HexDigits.size())) {
-    throw Failure(FailureKind::InvalidArgument, Where());
+    throw Failure(FailureKind::InvalidArgument, NoDigitFor(Position, Value));
   }
   return HexDigits[static_cast<std::size_t>(Index - 1)];
 }

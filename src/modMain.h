@@ -1,10 +1,12 @@
 // The program's logic: reads the command line and stamps the size field.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "failure.h"
 
 namespace modMain {
 

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "platform/platform.h"
+#include "platform/platform_common.h"
 
 namespace {
 

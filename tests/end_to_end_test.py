@@ -4,15 +4,19 @@
 Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 """
 import os
+import pty
 import re
 import resource
 import shutil
+import signal
 import socket
 import stat
 import subprocess
 import sys
-import tempfile
 import unittest
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from harness import FolderCase, field  # noqa: E402
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
 NOTHING_WRITTEN = b""
@@ -21,30 +25,9 @@ NOTHING_WRITTEN = b""
 COVERAGE_NOISE = re.compile(rb"^(?:libgcov )?profiling(?: error)?:.*\n", re.MULTILINE)
 
 
-def field(size):
-    return b"\0\0" + size.to_bytes(4, "little")
-
-
-class Case(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="sizestamp-")
-        os.chmod(self.dir, 0o755)  # the unprivileged run must reach it
-        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
-
-    def path(self, name):
-        return os.path.join(self.dir, name)
-
-    def make(self, name, content):
-        with open(self.path(name), "wb") as f:
-            f.write(content)
-        return content
-
-    def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
-
-    def run_tool(self, *args, prepare=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE):
-        done = subprocess.run([PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=stderr,
+class Case(FolderCase):
+    def run_tool(self, *args, prepare=None, stdout=subprocess.PIPE, stderr=subprocess.PIPE, wrapper=()):
+        done = subprocess.run([*wrapper, PROGRAM, *args], cwd=self.dir, stdout=stdout, stderr=stderr,
                               preexec_fn=prepare, timeout=20)
         return done.returncode, done.stdout, done.stderr and COVERAGE_NOISE.sub(b"", done.stderr)
 
@@ -63,7 +46,9 @@ class Outcomes(Case):
             (["/s", "5", "/f", '""'], 1, b"", b"Error - Parameters not set\n"),
             (["/s", "4294967296", "/f", "new.bin"], 2, b"", b"Error - File can't exceed 4GB\n"),
             (["/size", "5", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "ize 5" is not a number\n'),
-            (["/s", "-5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size -5 has no hexadecimal digit at position -4\n"),
+            (["/s", "-5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size -5 is negative\n"),
+            (["/s", "-1", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size -1 is negative\n"),
+            (["/s", "-2147483650", "/f", "new.bin"], 5, b"", b"sizestamp: overflow failure: the size -2147483650 is negative and too far below zero\n"),
             (["/s", "1.5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size 1.5 is not a whole number\n"),
             (["/s", "5\x1b\x7f", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "5\\x1B\\x7F" is not a number\n'),
             (["/s", "1e999", "/f", "new.bin"], 5, b"", b'sizestamp: overflow failure: the size "1e999" is beyond the range of numbers\n'),
@@ -95,6 +80,40 @@ class Outcomes(Case):
         self.assertEqual(self.run_tool(b"/s", b"5", b"/f", b"c\r\nd.bin")[1], b"c\r\nd.bin\nEdited successfully.\n")
         self.assertEqual(self.run_tool('/f "my file".bin /s 9')[0], 0)
         self.assertEqual(self.read("my file.bin"), bytes(16) + field(9))
+
+
+    def test_exhausted_memory_is_a_failure_of_its_own_not_an_abort(self):
+        # The long argument makes the program's copies of the command line
+        # outgrow the address space left. Under the smallest limits the C
+        # library's start-up (or the loader) dies before the program runs;
+        # from the first limit at which the program runs, every run must end
+        # as a memory failure or succeed, never abort.
+        ran = False
+        for kib in range(1024, 64 * 1024, 32):
+            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
+            status, out, err = self.run_tool("/x" + "y" * 130_000, "/s", "5", "/f", "a.bin", prepare=limit)
+            if status == 0:
+                break
+            # An abort is the program's own doing, never the start-up's.
+            ran = ran or status in (7, -signal.SIGABRT)
+            if not ran:
+                continue
+            with self.subTest(limit_kib=kib):
+                self.assertEqual((status, out, err), (7, b"", b"sizestamp: memory failure: out of memory\n"))
+                self.assertFalse(os.path.exists(self.path("a.bin")))
+        if not ran:
+            self.skipTest("no limit below 64 MiB left the program short of memory (a sanitizer's build?)")
+
+    def test_control_characters_in_the_path_reach_a_terminal_escaped_and_a_pipe_exact(self):
+        name = "\x1b[2J\x07.bin"
+        main, terminal = pty.openpty()
+        self.addCleanup(os.close, main)
+        try:
+            status = self.run_tool("/s", "5", "/f", name, stdout=terminal)[0]
+        finally:
+            os.close(terminal)
+        self.assertEqual((status, os.read(main, 1000)), (0, b"\\x1B[2J\\x07.bin\r\nEdited successfully.\r\n"))
+        self.assertEqual(self.run_tool("/s", "5", "/f", name)[:2], (0, name.encode() + b"\nEdited successfully.\n"))
 
 
 class FieldBytes(Case):
@@ -224,6 +243,133 @@ class FileFailures(Case):
         self.make("empty.bin", b"")
         self.assert_file_failure("empty.bin", b"No space left on device")
         self.assertEqual(self.read("empty.bin"), b"")
+
+
+def failure_line(action, reason, name="t.bin"):
+    return f'sizestamp: file failure: cannot {action} "{name}": {reason}\n'.encode()
+
+
+EDIT = ("/s", "305419896", "/f", "t.bin")
+REFUSE = ("/s", "5", "/f", "dir")
+BEFORE = b"x" * 30
+EDITED = BEFORE[:16] + field(305419896) + BEFORE[22:]
+EDITED_OUT = b"t.bin\nEdited successfully.\n"
+REFUSED_ERR = failure_line("open", "Is a directory", "dir")
+LONG_DIR = "d" * 250
+# A failure line longer than the buffer the report is written through.
+REFUSE_LONG = ("/s", "5", "/f", LONG_DIR)
+
+
+def limit(length):
+    """strace's poke_exit data that makes getrlimit answer a file-size limit
+    of length (rlim_cur, rlim_max) while the real limit stays as it is."""
+    return "poke_exit=@arg4=" + length.to_bytes(8, "little").hex() * 2
+
+
+# Which call of a trace each case fails: the system call's name, and a pattern
+# its line matches ({fd}: the descriptor the open returned).
+CALLS = {
+    "stat": ("newfstatat", r'newfstatat\(AT_FDCWD, "t\.bin"'),
+    "open": ("openat", r'openat\(AT_FDCWD, "t\.bin"'),
+    "fstat": ("newfstatat", r'newfstatat\({fd}, ""'),
+    "getrlimit": ("prlimit64", r"prlimit64\(0, RLIMIT_FSIZE, NULL"),
+    "pwrite": ("pwrite64", r"pwrite64\({fd},"),
+    "fsync": ("fsync", r"fsync\({fd}\)"),
+    "close": ("close", r"close\({fd}\)"),
+    "stdout": ("write", r"write\(1,"),
+    "stderr": ("write", r"write\(2,"),
+}
+
+# call, what strace makes of it, command, then exit status, standard error,
+# standard output and the file's bytes afterwards.
+FAULTS = [
+    # A failed look before the open leaves the verdict to the open itself.
+    ("stat", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
+    *[("open", f"error={errno}", EDIT, 6, failure_line("open", reason), b"", BEFORE)
+      for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
+                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"),
+                            ("EAGAIN", "Resource temporarily unavailable"))],
+    ("open", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("fstat", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
+    # Without the limit the write itself would say EFBIG; a faked small limit is refused up front.
+    ("getrlimit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("getrlimit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
+    ("getrlimit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
+    *[("pwrite", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
+      for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
+                            ("EDQUOT", "Disk quota exceeded"), ("EFBIG", "File too large"),
+                            ("EAGAIN", "Resource temporarily unavailable"))],
+    ("pwrite", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    # A short write: the faked call wrote nothing, the retry writes the rest where it belongs.
+    ("pwrite", "retval=3", EDIT, 0, b"", EDITED_OUT, BEFORE[:19] + field(305419896)[3:] + BEFORE[22:]),
+    ("pwrite", "retval=0", EDIT, 6, failure_line("write", "Input/output error"), b"", BEFORE),
+    # After the write the field may be in the file already; success is never reported.
+    *[("fsync", f"error={errno}", EDIT, 6, failure_line("flush", reason), b"", EDITED)
+      for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
+                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
+    ("fsync", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    # A failed close is not retried: on Linux the descriptor is gone whatever it returns.
+    *[("close", f"error={errno}", EDIT, 6, failure_line("close", reason), b"", EDITED)
+      for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
+                            ("EDQUOT", "Disk quota exceeded"), ("EINTR", "Interrupted system call"))],
+    # A message that cannot be delivered never changes the outcome.
+    *[("stdout", f"error={errno}", EDIT, 0, b"", b"", EDITED) for errno in ("EIO", "ENOSPC", "EAGAIN")],
+    ("stdout", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("stdout", "retval=5", EDIT, 0, b"", EDITED_OUT[5:], EDITED),
+    ("stdout", "retval=0", EDIT, 0, b"", b"", EDITED),
+    *[("stderr", f"error={errno}", REFUSE, 6, b"", b"", BEFORE) for errno in ("EIO", "ENOSPC", "EAGAIN")],
+    ("stderr", "error=EINTR", REFUSE, 6, REFUSED_ERR, b"", BEFORE),
+    ("stderr", "retval=10", REFUSE, 6, REFUSED_ERR[10:], b"", BEFORE),
+    ("stderr", "retval=0", REFUSE, 6, b"", b"", BEFORE),
+    # Once a piece of the line is lost, the rest is not sent.
+    ("stderr", "error=EIO", REFUSE_LONG, 6, b"", b"", BEFORE),
+    ("stderr", "error=EINTR", REFUSE_LONG, 6, failure_line("open", "Is a directory", LONG_DIR), b"", BEFORE),
+]
+
+
+class FaultInjection(Case):
+    """Each system call of the file service and of the messages, made to fail
+    in the real program by strace."""
+
+    def setUp(self):
+        super().setUp()
+        self.strace = shutil.which("strace")
+        if self.strace is None:
+            if os.environ.get("CI"):
+                self.fail("strace is not installed")
+            self.skipTest("strace is not installed")
+        os.mkdir(self.path("dir"))
+        os.mkdir(self.path(LONG_DIR))
+
+    def occurrence(self, command, call):
+        """Which call of its name the case's call is, in a plain trace of the same run."""
+        name, pattern = CALLS[call]
+        self.make("t.bin", BEFORE)
+        trace = self.path("trace")
+        subprocess.run([self.strace, "-qq", "-o", trace, "-e", "trace=openat,newfstatat,prlimit64,pwrite64,fsync,close,write",
+                        PROGRAM, *command], cwd=self.dir, capture_output=True, timeout=20, check=False)
+        with open(trace) as f:
+            lines = f.read().splitlines()
+        opened = next((n for n, line in enumerate(lines) if re.match(CALLS["open"][1], line)), len(lines))
+        fd = lines[opened].rsplit("= ", 1)[1] if opened < len(lines) else "-1"
+        count = 0
+        for n, line in enumerate(lines):
+            if line.startswith(name + "("):
+                count += 1
+                # The loader's calls on a descriptor of the same number come before the open.
+                if ("{fd}" not in pattern or n > opened) and re.match(pattern.format(fd=fd), line):
+                    return count
+        self.fail(f"no {call} call in the trace:\n" + "\n".join(lines))
+
+    def test_each_failure_ends_as_the_call_can_end(self):
+        for call, fault, command, status, err, out, content in FAULTS:
+            with self.subTest(call=call, fault=fault):
+                when = self.occurrence(command, call)
+                self.make("t.bin", BEFORE)
+                inject = f"inject={CALLS[call][0]}:{fault}:when={when}"
+                wrapper = (self.strace, "-qq", "-o", "/dev/null", "-e", inject)
+                self.assertEqual(self.run_tool(*command, wrapper=wrapper), (status, out, err))
+                self.assertEqual(self.read("t.bin"), content)
 
 
 if __name__ == "__main__":

@@ -67,10 +67,25 @@ TEST(CommandLine, SizesThatFailBeforeAnyWrite) {
 }
 
 TEST(CommandLine, FailureReportNamesTheCause) {
-  EXPECT_EQ(fake::Run(u"/size 100 /f a.bin").log.front(),
-            "failure conversion: the size \"ize 100\" is not a number");
-  EXPECT_EQ(fake::Run(u"/s 2 /f a.bin", fake::FileService::Refuses).log,
-            (Log{"failure file: cannot open \"a.bin\": refused", "end 6"}));
+  const struct {
+    const char16_t* tail;
+    fake::FileService file_service;
+    Log log;
+  } cases[] = {
+      {u"/size 100 /f a.bin", fake::FileService::Writes,
+       {"failure conversion: the size \"ize 100\" is not a number", "end 3"}},
+      {u"/s -5 /f a.bin", fake::FileService::Writes, {"failure invalid argument: the size -5 is negative", "end 4"}},
+      {u"/s -2147483650 /f a.bin", fake::FileService::Writes,
+       {"failure overflow: the size -2147483650 is negative and too far below zero", "end 5"}},
+      {u"/s 2 /f a.bin", fake::FileService::Refuses, {"failure file: cannot open \"a.bin\": refused", "end 6"}},
+      // What is not the program's own failure ends it the same way, with a status of its own.
+      {u"/s 2 /f a.bin", fake::FileService::RunsOutOfMemory, {"failure memory: out of memory", "end 7"}},
+      {u"/s 2 /f a.bin", fake::FileService::ThrowsLengthError,
+       {"failure unexpected: basic_string::_M_create", "end 7"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(fake::Run(c.tail, c.file_service).log, c.log) << fake::Narrow(c.tail);
+  }
 }
 
 TEST(SizeField, Layout) {

@@ -1,60 +1,20 @@
-// Services the portable logic takes from the operating system. Each platform
-// implements them in its own file; nothing here names an OS type.
+// The services the portable logic takes from the operating system, and the
+// one call each platform's own entry makes back into the program. Each
+// platform implements the services in its own file; nothing here names an OS
+// type.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <string>
-#include <utility>
+#include <string_view>
 
-// The process exit status of each outcome; scripts rely on these numbers.
-enum class ExitStatus : int {
-  Edited = 0,
-  ParametersNotSet = 1,
-  TooLarge = 2,
-  ConversionFailure = 3,
-  InvalidArgumentFailure = 4,
-  OverflowFailure = 5,
-  FileFailure = 6,
-};
+#include "failure.h"
 
-enum class FailureKind { Conversion, InvalidArgument, Overflow, File };
-
-// The one failure type: thrown where a step fails, caught only by RunMain.
-class Failure : public std::exception {
- public:
-  Failure(FailureKind kind, std::u16string cause) : kind_(kind), cause_(std::move(cause)) {}
-  FailureKind Kind() const noexcept { return kind_; }
-  // What went wrong, in the program's own text, ready to show the user.
-  const std::u16string& Cause() const noexcept { return cause_; }
-  const char* what() const noexcept override { return KindName(kind_); }
-
-  // "conversion", "invalid argument", "overflow" or "file".
-  static const char* KindName(FailureKind kind) noexcept {
-    switch (kind) {
-      case FailureKind::Conversion: return "conversion";
-      case FailureKind::InvalidArgument: return "invalid argument";
-      case FailureKind::Overflow: return "overflow";
-      case FailureKind::File: return "file";
-    }
-    return "unknown";
-  }
-
-  static ExitStatus StatusOf(FailureKind kind) noexcept {
-    switch (kind) {
-      case FailureKind::Conversion: return ExitStatus::ConversionFailure;
-      case FailureKind::InvalidArgument: return ExitStatus::InvalidArgumentFailure;
-      case FailureKind::Overflow: return ExitStatus::OverflowFailure;
-      case FailureKind::File: return ExitStatus::FileFailure;
-    }
-    return ExitStatus::FileFailure;
-  }
-
- private:
-  FailureKind kind_;
-  std::u16string cause_;
-};
+// Runs the program and ends the process: the one place where a failure, or
+// any other exception, is caught, reported and turned into the exit status.
+// Called by the platform's main (or wWinMain) once it has what CommandTail needs.
+[[noreturn]] void RunMain();
 
 namespace platform {
 
@@ -78,23 +38,12 @@ double TextToDouble(const std::u16string& text);
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset,
                     const std::uint8_t* bytes, std::size_t count);
 
-// Tells the user which kind of failure ended the program, and why. Never fails.
-void ReportFailure(const Failure& failure);
+// Tells the user that a failure of the named kind ("file", "memory" ...)
+// ended the program, and why. Never fails, and needs no memory of its own
+// beyond what the message box takes, so that it can report exhausted memory.
+void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept;
 
 // Ends the process at once with status.
 [[noreturn]] void End(ExitStatus status);
-
-// Throws the file failure "cannot <action> "<path>": <reason>", the one form
-// every platform gives them.
-[[noreturn]] void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason);
-
-// The failure report's one line: "sizestamp: <kind> failure: <cause>", with
-// control characters in the cause written as \xNN so that it stays one line.
-std::u16string FailureLine(const Failure& failure);
-
-// The number grammar shared by every platform's TextToDouble: optional sign,
-// digits with an optional fraction after decimal_separator, optional exponent.
-// Throws Failure as TextToDouble does.
-double ParseDecimalText(const std::u16string& text, char16_t decimal_separator);
 
 }  // namespace platform

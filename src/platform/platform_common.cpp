@@ -1,12 +1,12 @@
-// What every platform's services share: the failure report's line, and the
-// number grammar of TextToDouble. The grammar is checked here, character by
+// What every platform's services share: the file failure's wording, the
+// failure report's line, and the number grammar of TextToDouble. The grammar is checked here, character by
 // character, so that no library parser's extras (inf, nan, hex floats, white
 // space, locale rules) slip through.
 #include <algorithm>
 #include <charconv>
 #include <string>
 
-#include "platform.h"
+#include "platform_common.h"
 
 namespace platform {
 namespace {
@@ -71,19 +71,9 @@ void FailFile(const std::u16string& path, const char16_t* action, const std::u16
   throw Failure(FailureKind::File, u"cannot " + std::u16string(action) + u" \"" + path + u"\": " + reason);
 }
 
-std::u16string FailureLine(const Failure& failure) {
-  static const char16_t hex[] = u"0123456789ABCDEF";
-  const std::string kind = Failure::KindName(failure.Kind());
-  std::u16string line = u"sizestamp: " + std::u16string(kind.begin(), kind.end()) + u" failure: ";
-  for (const char16_t ch : failure.Cause()) {
-    if (ch < 0x20 || ch == 0x7F) {
-      line += u"\\x";
-      line += hex[ch >> 4];
-      line += hex[ch & 0xF];
-    } else {
-      line += ch;
-    }
-  }
+std::u16string FailureLine(std::u16string_view kind, std::u16string_view cause) {
+  std::u16string line;
+  PutFailureLine(kind, cause, [&line](char16_t ch) { line += ch; });
   return line;
 }
 

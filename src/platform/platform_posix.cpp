@@ -12,8 +12,8 @@
 #include <cstring>
 #include <string>
 
-#include "../entry.h"
 #include "platform.h"
+#include "platform_common.h"
 
 namespace {
 
@@ -26,28 +26,55 @@ std::u16string Widen(const std::string& bytes) {
   return text;
 }
 
-std::string Narrow(const std::u16string& text) {
+char NarrowChar(char16_t ch) { return ch < 256 ? static_cast<char>(ch) : '?'; }
+
+std::string Narrow(std::u16string_view text) {
   std::string bytes;
-  for (const char16_t ch : text) bytes += ch < 256 ? static_cast<char>(ch) : '?';
+  for (const char16_t ch : text) bytes += NarrowChar(ch);
   return bytes;
 }
 
 // Best effort: a closed pipe or a full device must not change the outcome.
-void WriteAll(int fd, const std::string& bytes) {
+// Returns whether all of the bytes went out.
+bool WriteAll(int fd, const char* bytes, std::size_t count) {
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < count) {
+    const ssize_t written = write(fd, bytes + done, count - done);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written <= 0) return false;
     done += static_cast<std::size_t>(written);
   }
+  return true;
 }
+
+void WriteAll(int fd, const std::string& bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
+
+// Writes through a buffer of its own, so that it needs no memory; once a
+// write fails, the rest of the text is dropped rather than sent in pieces.
+class FixedBufferWriter {
+ public:
+  explicit FixedBufferWriter(int fd) : fd_(fd) {}
+  void Put(char byte) {
+    if (used_ == sizeof buffer_) Flush();
+    buffer_[used_++] = byte;
+  }
+  void Flush() {
+    delivering_ = delivering_ && WriteAll(fd_, buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  int fd_;
+  bool delivering_ = true;
+  std::size_t used_ = 0;
+  char buffer_[256];
+};
 
 using platform::FailFile;
 
 // A file failure with the system's own wording for error.
-[[noreturn]] void FailWithErrno(const std::string& path, const char16_t* action, int error) {
-  FailFile(Widen(path), action, Widen(std::strerror(error)));
+[[noreturn]] void FailWithPosixError(const std::u16string& path, const char16_t* action, int error) {
+  FailFile(path, action, Widen(std::strerror(error)));
 }
 
 // Owns an open descriptor; Close() reports a failed close, the destructor
@@ -59,13 +86,15 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
+    if (IsValid()) close(fd_);
   }
+  bool IsValid() const { return fd_ >= 0; }
   int Get() const { return fd_; }
-  int Close() {
+  // Not retried on EINTR: on Linux the descriptor is gone whatever close returns.
+  bool Close() {
     const int result = close(fd_);
     fd_ = -1;
-    return result;
+    return result == 0;
   }
 
  private:
@@ -74,45 +103,64 @@ class FileDescriptor {
 
 // Without this check a write past the limit would be cut short or killed by
 // SIGXFSZ; refusing up front leaves the file as it was.
-void RequireWithinFileSizeLimit(const std::string& path, std::uint64_t end) {
+void RequireWithinFileSizeLimit(const std::u16string& path, std::uint64_t end) {
   rlimit limit{};
   if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur) {
-    FailWithErrno(path, u"write", EFBIG);
+    FailWithPosixError(path, u"write", EFBIG);
   }
 }
 
-void RequireRegularFile(const std::string& path, const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) FailWithErrno(path, u"open", EISDIR);
-  if (!S_ISREG(status.st_mode)) FailFile(Widen(path), u"open", u"not a regular file");
+void RequireRegularFile(const std::u16string& path, const struct stat& status) {
+  if (S_ISDIR(status.st_mode)) FailWithPosixError(path, u"open", EISDIR);
+  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", u"not a regular file");
 }
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait
 // for a writer), so the type is checked before the open, and again on the
 // descriptor in case the name changed in between.
-FileDescriptor OpenRegularFile(const std::string& path) {
+FileDescriptor OpenToEdit(const std::u16string& path) {
+  const std::string name = Narrow(path);
   struct stat status {};
-  if (stat(path.c_str(), &status) == 0) RequireRegularFile(path, status);
+  if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
   int fd = -1;
   do {
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    fd = open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) FailWithErrno(path, u"open", errno);
+  if (fd < 0) FailWithPosixError(path, u"open", errno);
   FileDescriptor file(fd);
-  if (fstat(file.Get(), &status) != 0) FailWithErrno(path, u"open", errno);
+  if (fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
   RequireRegularFile(path, status);
   return file;
 }
 
-void WriteAllAt(const std::string& path, int fd, const std::uint8_t* bytes, std::size_t count,
-                std::uint64_t offset) {
+void WriteAllAt(const std::u16string& path, const FileDescriptor& file, const std::uint8_t* bytes,
+                std::size_t count, std::uint64_t offset) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t written = pwrite(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+    const ssize_t written = pwrite(file.Get(), bytes + done, count - done, static_cast<off_t>(offset + done));
     if (written < 0 && errno == EINTR) continue;
-    if (written < 0) FailWithErrno(path, u"write", errno);
-    if (written == 0) FailWithErrno(path, u"write", EIO);
+    if (written < 0) FailWithPosixError(path, u"write", errno);
+    if (written == 0) FailWithPosixError(path, u"write", EIO);
     done += static_cast<std::size_t>(written);
   }
+}
+
+void Flush(const std::u16string& path, const FileDescriptor& file) {
+  int result = 0;
+  do {
+    result = fsync(file.Get());
+  } while (result != 0 && errno == EINTR);
+  if (result != 0) FailWithPosixError(path, u"flush", errno);
+}
+
+// On a terminal a name's control characters are shown escaped, so that an
+// escape sequence in it cannot drive the terminal; a pipe or a file gets the
+// exact bytes, which scripts rely on.
+std::string ForStream(int fd, std::u16string_view text) {
+  if (isatty(fd) == 0) return Narrow(text);
+  std::string bytes;
+  platform::PutEscaped(text, [&bytes](char16_t ch) { bytes += NarrowChar(ch); });
+  return bytes;
 }
 
 }  // namespace
@@ -129,26 +177,33 @@ std::u16string CommandTail() {
 }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
-  std::string bytes = Narrow(text);
+  const int fd = kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO;
   // Only the break before the message's last line: a path keeps its own bytes.
-  if (const auto at = bytes.rfind("\r\n"); at != std::string::npos) bytes.replace(at, 2, "\n");
-  WriteAll(kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO, bytes + "\n");
+  const std::u16string_view whole(text);
+  const auto last_break = whole.rfind(u"\r\n");
+  if (last_break == std::u16string_view::npos) {
+    WriteAll(fd, ForStream(fd, whole) + "\n");
+  } else {
+    WriteAll(fd, ForStream(fd, whole.substr(0, last_break)) + "\n" + ForStream(fd, whole.substr(last_break + 2)) + "\n");
+  }
 }
 
 double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, u'.'); }
 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
-  const std::string name = Narrow(path);
-  RequireWithinFileSizeLimit(name, offset + count);
-  FileDescriptor file = OpenRegularFile(name);
-  WriteAllAt(name, file.Get(), bytes, count, offset);
-  if (fsync(file.Get()) != 0) FailWithErrno(name, u"flush", errno);
-  if (file.Close() != 0) FailWithErrno(name, u"close", errno);
+  RequireWithinFileSizeLimit(path, offset + count);
+  FileDescriptor file = OpenToEdit(path);
+  WriteAllAt(path, file, bytes, count, offset);
+  Flush(path, file);
+  if (!file.Close()) FailWithPosixError(path, u"close", errno);
 }
 
-void ReportFailure(const Failure& failure) {
-  WriteAll(STDERR_FILENO, Narrow(FailureLine(failure)) + "\n");
+void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
+  FixedBufferWriter line(STDERR_FILENO);
+  PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(NarrowChar(ch)); });
+  line.Put('\n');
+  line.Flush();
 }
 
 void End(ExitStatus status) { std::exit(static_cast<int>(status)); }

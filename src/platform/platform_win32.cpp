@@ -13,8 +13,8 @@
 #include <cwctype>
 #include <string>
 
-#include "../entry.h"
 #include "platform.h"
+#include "platform_common.h"
 
 namespace {
 
@@ -56,18 +56,19 @@ std::u16string SystemMessage(DWORD error) {
 using platform::FailFile;
 
 // A file failure with the system's own wording for error.
-[[noreturn]] void FailWithError(const std::u16string& path, const char16_t* action, DWORD error) {
+[[noreturn]] void FailWithWindowsError(const std::u16string& path, const char16_t* action, DWORD error) {
   FailFile(path, action, SystemMessage(error));
 }
 
 // Owns an open handle; Close() reports a failed close, the destructor only
 // cleans up after an earlier failure.
-class Handle {
+class FileHandle {
  public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(FileHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() {
     if (IsValid()) CloseHandle(handle_);
   }
   bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
@@ -93,29 +94,39 @@ std::wstring FullPathOf(const std::wstring& path) {
   }
 }
 
-// Only C:\... and \\server\share\... name files. \\.\, \\?\ and \??\ also reach
-// devices, volumes and pipes, and so do any server's pipe and mailslot folders.
-bool NamesDevice(std::wstring full) {
-  CharLowerBuffW(full.data(), static_cast<DWORD>(full.size()));
-  if (full.rfind(L"\\\\.\\", 0) == 0) return true;
-  if (full.rfind(L"\\\\?\\", 0) == 0 || full.rfind(L"\\??\\", 0) == 0) {
-    full.erase(0, 4);
-    if (full.rfind(L"unc\\", 0) != 0) return !(full.size() >= 3 && full[1] == L':' && full[2] == L'\\');
-    full.replace(0, 4, L"\\\\");
-  }
-  if (full.rfind(L"\\\\", 0) != 0) return false;
-  const auto share = full.find(L'\\', 2);
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// \\server\pipe\... and \\server\mailslot\... reach pipes and mailslots on any server.
+bool NamesDeviceShare(const std::wstring& lower) {
+  const auto share = lower.find(L'\\', 2);
   if (share == std::wstring::npos) return false;
-  const auto name = full.substr(share + 1, full.find(L'\\', share + 1) - share - 1);
+  const auto name = lower.substr(share + 1, lower.find(L'\\', share + 1) - share - 1);
   return name == L"pipe" || name == L"mailslot";
+}
+
+// Only C:\... and \\server\share\... name files. \\.\ reaches devices;
+// \\?\ and \??\ hand the rest to the system's object namespace as it is,
+// where anything but a drive's path or UNC\server\share\... (GLOBALROOT, a
+// volume, a device, a pipe) is no file.
+bool NamesDevice(std::wstring name) {
+  CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+  if (StartsWith(name, L"\\\\.\\")) return true;
+  if (StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\??\\")) {
+    name.erase(0, 4);
+    if (!StartsWith(name, L"unc\\")) {
+      return !(name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\');
+    }
+    name.replace(0, 4, L"\\\\");
+  }
+  return StartsWith(name, L"\\\\") && NamesDeviceShare(name);
 }
 
 // Opening a device or a pipe can have effects of its own (a modem line, a
 // waiting server), so such names are refused before the open, and folders
-// with them. Reserved DOS names like NUL and COM1 come back from
-// GetFullPathNameW under \\.\.
+// with them. The name is checked as typed, which is what CreateFileW sees,
+// and in full, where reserved DOS names like NUL and COM1 show under \\.\.
 void RequireFileName(const std::u16string& path, const std::wstring& name) {
-  if (NamesDevice(FullPathOf(name))) FailFile(path, u"open", u"not a file but a device");
+  if (NamesDevice(name) || NamesDevice(FullPathOf(name))) FailFile(path, u"open", u"not a file but a device");
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     FailFile(path, u"open", u"it is a folder");
@@ -127,13 +138,25 @@ void RequireFileName(const std::u16string& path, const std::wstring& name) {
 void RequireDiskFile(const std::u16string& path, HANDLE file) {
   if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", u"not a file but a device or pipe");
   BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(file, &information)) FailWithError(path, u"open", GetLastError());
+  if (!GetFileInformationByHandle(file, &information)) FailWithWindowsError(path, u"open", GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     FailFile(path, u"open", u"it is a folder");
 }
 
-void WriteAllAt(const std::u16string& path, HANDLE file, const std::uint8_t* bytes, std::size_t count,
-                std::uint64_t offset) {
+// A pipe server reached all the same may only identify the user, not act as them.
+FileHandle OpenToEdit(const std::u16string& path) {
+  const std::wstring name = ToWide(path);
+  RequireFileName(path, name);
+  FileHandle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  if (!file.IsValid()) FailWithWindowsError(path, u"open", GetLastError());
+  RequireDiskFile(path, file.Get());
+  return file;
+}
+
+void WriteAllAt(const std::u16string& path, const FileHandle& file, const std::uint8_t* bytes,
+                std::size_t count, std::uint64_t offset) {
   std::size_t done = 0;
   while (done < count) {
     const std::uint64_t at = offset + done;
@@ -142,10 +165,16 @@ void WriteAllAt(const std::u16string& path, HANDLE file, const std::uint8_t* byt
     position.OffsetHigh = static_cast<DWORD>(at >> 32);
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x40000000u));
     DWORD written = 0;
-    if (!WriteFile(file, bytes + done, chunk, &written, &position)) FailWithError(path, u"write", GetLastError());
-    if (written == 0) FailWithError(path, u"write", ERROR_WRITE_FAULT);
+    if (!WriteFile(file.Get(), bytes + done, chunk, &written, &position)) {
+      FailWithWindowsError(path, u"write", GetLastError());
+    }
+    if (written == 0) FailWithWindowsError(path, u"write", ERROR_WRITE_FAULT);
     done += written;
   }
+}
+
+void Flush(const std::u16string& path, const FileHandle& file) {
+  if (!FlushFileBuffers(file.Get())) FailWithWindowsError(path, u"flush", GetLastError());
 }
 
 std::string ToUtf8(const std::wstring& text) {
@@ -158,17 +187,19 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 // Best effort: a closed or missing standard handle must not change the outcome.
-void WriteAll(DWORD which, const std::string& bytes) {
+void WriteAll(DWORD which, const char* bytes, std::size_t count) {
   const HANDLE stream = GetStdHandle(which);
   if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return;
   std::size_t done = 0;
-  while (done < bytes.size()) {
+  while (done < count) {
     DWORD written = 0;
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 0x10000u));
-    if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000u));
+    if (!WriteFile(stream, bytes + done, chunk, &written, nullptr) || written == 0) return;
     done += written;
   }
 }
+
+void WriteAll(DWORD which, const std::string& bytes) { WriteAll(which, bytes.data(), bytes.size()); }
 
 // On a window station no one sees (a service, a task run while logged off)
 // a box is invisible and MessageBoxW would never return.
@@ -212,24 +243,32 @@ double TextToDouble(const std::u16string& text) {
 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
-  const std::wstring name = ToWide(path);
-  RequireFileName(path, name);
-  Handle file(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) FailWithError(path, u"open", GetLastError());
-  RequireDiskFile(path, file.Get());
-  WriteAllAt(path, file.Get(), bytes, count, offset);
-  if (!FlushFileBuffers(file.Get())) FailWithError(path, u"flush", GetLastError());
-  if (!file.Close()) FailWithError(path, u"close", GetLastError());
+  FileHandle file = OpenToEdit(path);
+  WriteAllAt(path, file, bytes, count, offset);
+  Flush(path, file);
+  if (!file.Close()) FailWithWindowsError(path, u"close", GetLastError());
 }
 
-void ReportFailure(const Failure& failure) {
-  const std::string name = Failure::KindName(failure.Kind());
-  std::wstring kind(name.begin(), name.end());
-  const std::wstring cause = ToWide(failure.Cause());
-  const std::wstring stream_text = ToWide(FailureLine(failure));
-  kind[0] = static_cast<wchar_t>(std::towupper(kind[0]));
-  Show(kind + L" failure\r\n" + cause, stream_text, MessageKind::Error);
+void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
+  try {
+    std::wstring title(kind.begin(), kind.end());
+    if (!title.empty()) title[0] = static_cast<wchar_t>(std::towupper(title[0]));
+    const std::wstring line = ToWide(FailureLine(kind, cause));
+    Show(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), line, MessageKind::Error);
+  } catch (...) {
+    // No memory for a box: the line alone, in ASCII, from a buffer of our own.
+    char buffer[256];
+    std::size_t used = 0;
+    PutFailureLine(kind, cause, [&](char16_t ch) {
+      if (used == sizeof buffer) {
+        WriteAll(STD_ERROR_HANDLE, buffer, used);
+        used = 0;
+      }
+      buffer[used++] = ch < 0x80 ? static_cast<char>(ch) : '?';
+    });
+    WriteAll(STD_ERROR_HANDLE, buffer, used);
+    WriteAll(STD_ERROR_HANDLE, "\r\n", 2);
+  }
 }
 
 void End(ExitStatus status) { std::exit(static_cast<int>(status)); }

@@ -13,53 +13,74 @@
 import os
 import subprocess
 import sys
+import unittest
 import xml.etree.ElementTree as ElementTree
 
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
                "ucrtbase.dll", "ntdll.dll"}
 
 
-def imports(objdump, program):
-    headers = subprocess.run([objdump, "-p", program], capture_output=True, text=True, check=True).stdout
-    dlls = {line.split(":", 1)[1].strip().lower() for line in headers.splitlines() if "DLL Name:" in line}
-    problems = ["imports %s, which is not a system DLL" % dll for dll in sorted(dlls - SYSTEM_DLLS)]
-    if "kernel32.dll" not in dlls:
-        problems.append("no imports found in %s" % program)
-    if "(Windows GUI)" not in headers:
-        problems.append("not a GUI-subsystem program")
-    return problems
-
-
 def utf16(text):
     return text.encode("utf-16-le")
 
 
-def resources(program, manifest, version):
-    problems = []
-    raw = open(manifest, "rb").read()
-    try:
-        ElementTree.fromstring(raw)
-    except ElementTree.ParseError as error:
-        problems.append("%s is not well-formed XML: %s" % (manifest, error))
-    binary = open(program, "rb").read()
-    if raw not in binary:
-        problems.append("the manifest is not embedded in %s" % program)
-    for name, value in (("FileVersion", version), ("ProductVersion", version),
-                        ("OriginalFilename", "sizestamp.exe")):
-        if utf16(name) + b"\0\0" not in binary or utf16(value) + b"\0\0" not in binary:
-            problems.append("the version information lacks %s %s" % (name, value))
-    return problems
+class Imports(unittest.TestCase):
+    objdump = program = None
+
+    def setUp(self):
+        self.headers = subprocess.run([self.objdump, "-p", self.program], capture_output=True, text=True,
+                                      check=True).stdout
+
+    def test_only_system_dlls(self):
+        dlls = {line.split(":", 1)[1].strip().lower() for line in self.headers.splitlines() if "DLL Name:" in line}
+        self.assertIn("kernel32.dll", dlls, "no imports found")
+        for dll in sorted(dlls):
+            with self.subTest(dll=dll):
+                self.assertIn(dll, SYSTEM_DLLS, "not a system DLL")
+
+    def test_gui_subsystem(self):
+        self.assertTrue("(Windows GUI)" in self.headers, "not a GUI-subsystem program")
 
 
-def size(program, max_bytes):
-    length = os.path.getsize(program)
-    if length > int(max_bytes):
-        return ["%s is %d bytes, over the limit of %s" % (program, length, max_bytes)]
-    return []
+class Resources(unittest.TestCase):
+    program = manifest = version = None
+
+    def setUp(self):
+        with open(self.manifest, "rb") as file:
+            self.raw_manifest = file.read()
+        with open(self.program, "rb") as file:
+            self.binary = file.read()
+
+    def test_manifest_is_well_formed(self):
+        try:
+            ElementTree.fromstring(self.raw_manifest)
+        except ElementTree.ParseError as error:
+            self.fail("%s is not well-formed XML: %s" % (self.manifest, error))
+
+    def test_manifest_is_embedded_as_it_is(self):
+        self.assertTrue(self.raw_manifest in self.binary, "the manifest is not embedded")
+
+    def test_version_information(self):
+        for name, value in (("FileVersion", self.version), ("ProductVersion", self.version),
+                            ("OriginalFilename", "sizestamp.exe")):
+            with self.subTest(name=name):
+                self.assertTrue(utf16(name) + b"\0\0" in self.binary, "no %s" % name)
+                self.assertTrue(utf16(value) + b"\0\0" in self.binary, "no %s %s" % (name, value))
+
+
+class Size(unittest.TestCase):
+    program = max_bytes = None
+
+    def test_within_the_limit(self):
+        self.assertLessEqual(os.path.getsize(self.program), int(self.max_bytes))
 
 
 if __name__ == "__main__":
-    found = {"imports": imports, "resources": resources, "size": size}[sys.argv[1]](*sys.argv[2:])
-    for problem in found:
-        print("FAIL", problem)
-    sys.exit(1 if found else 0)
+    CHECKS = {"imports": (Imports, "objdump", "program"), "resources": (Resources, "program", "manifest", "version"),
+              "size": (Size, "program", "max_bytes")}
+    if len(sys.argv) < 2 or sys.argv[1] not in CHECKS or len(sys.argv) != len(CHECKS[sys.argv[1]]) + 1:
+        sys.exit(__doc__)
+    check, *names = CHECKS[sys.argv[1]]
+    for name, value in zip(names, sys.argv[2:]):
+        setattr(check, name, value)
+    unittest.main(argv=sys.argv[:1], defaultTest=check.__name__, verbosity=2)

@@ -1,0 +1,50 @@
+"""What every test of a built program shares: the size field's bytes, a file's
+content to stamp, and fresh temporary folders.
+
+A driver sets sys.dont_write_bytecode before importing this module, so that
+no __pycache__ is left in the source tree."""
+import os
+import shutil
+import tempfile
+import unittest
+
+FIELD_OFFSET = 16
+
+# 100 bytes, none of them zero: whatever is written over them shows.
+PATTERN = bytes(range(100, 200))
+
+
+def field(size):
+    """The six bytes the program writes at FIELD_OFFSET for size."""
+    return b"\0\0" + size.to_bytes(4, "little")
+
+
+class FolderCase(unittest.TestCase):
+    """A test with a temporary folder of its own, removed afterwards."""
+
+    # Where the folders are made; None is the system's temporary folder.
+    folder_parent = None
+
+    @classmethod
+    def new_folder(cls, cleanup):
+        """A fresh folder, removed by cleanup: addCleanup for a test's own,
+        addClassCleanup for one its class shares."""
+        folder = tempfile.mkdtemp(prefix="sizestamp-", dir=cls.folder_parent)
+        os.chmod(folder, 0o755)  # an unprivileged run must reach it
+        cleanup(shutil.rmtree, folder, ignore_errors=True)
+        return folder
+
+    def setUp(self):
+        self.dir = self.new_folder(self.addCleanup)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def make(self, name, content):
+        with open(self.path(name), "wb") as f:
+            f.write(content)
+        return content
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()

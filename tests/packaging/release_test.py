@@ -1,0 +1,447 @@
+#!/usr/bin/env python3
+"""The packages as a Debian maintainer and a Windows administrator receive
+them: clean lintian, lint-free manual, the notices of the runtime code the
+static programs carry, the source date everywhere, Windows texts and
+resources.
+
+Usage: release_test.py deb CPACK CPACK_CONFIG
+       release_test.py zip CPACK CPACK_CONFIG
+
+Each builds its package with CPack into a temporary folder. A missing tool
+skips a test on a developer's machine and fails it under CI (CI set); when
+every test was skipped the status is 77.
+"""
+import calendar
+import glob
+import gzip
+import io
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tarfile
+import time
+import unittest
+import zipfile
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from harness import FolderCase  # noqa: E402
+
+SKIPPED = 77
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+EXIT_STATUSES = range(8)
+
+
+def require(*tools):
+    missing = [tool for tool in tools if shutil.which(tool) is None]
+    if missing:
+        message = "not installed: " + " ".join(missing)
+        if os.environ.get("CI"):
+            raise AssertionError(message)
+        raise unittest.SkipTest(message)
+
+
+def run(*command, **options):
+    done = subprocess.run(command, capture_output=True, text=True, timeout=600, **options)
+    if done.returncode != 0:
+        raise AssertionError(f"{' '.join(command)} ended with {done.returncode}:\n{done.stdout}{done.stderr}")
+    return done
+
+
+def source_text(name):
+    with open(os.path.join(SOURCE, name), encoding="utf-8") as f:
+        return f.read()
+
+
+def cpack_setting(config, name):
+    """A variable's value as CPack reads it from its configuration file."""
+    with open(config, encoding="utf-8") as f:
+        found = re.search(r'^set\(%s "([^"]*)"\)' % re.escape(name), f.read(), re.M)
+    if not found:
+        raise AssertionError(f"{config} does not set {name}")
+    return found.group(1)
+
+
+def words(text):
+    """Text with comment marks and line breaks gone, for comparing wordings."""
+    text = re.sub(r"^\s*(//|/\*|\*/|\*)", " ", text, flags=re.M)
+    return " ".join(text.split())
+
+
+def paragraphs(text):
+    return [block for block in re.split(r"\n\s*\n", text) if block.strip()]
+
+
+def debian_package_of(path):
+    """The installed Debian package that holds path."""
+    return run("dpkg-query", "--search", path).stdout.split(":")[0]
+
+
+def runtime_file(compiler, name):
+    return os.path.normpath(run(compiler, "-print-file-name=" + name).stdout.strip())
+
+
+def exit_status_lines(text):
+    """The exit statuses a user document lists, from its Exit status section."""
+    section = re.search(r"^Exit status\n-+\n(.*?)(?=\n\S[^\n]*\n-+\n|\Z)", text, re.M | re.S)
+    if not section:
+        raise AssertionError("no Exit status section")
+    return [int(number) for number in re.findall(r"^ {4}(\d+) {2}\S", section.group(1), re.M)]
+
+
+class PackageCase(FolderCase):
+    """Builds the package once for the class, in a folder of its own."""
+    cpack = config = generator = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.work = cls.new_folder(cls.addClassCleanup)
+        run(cls.cpack, "--config", cls.config, "-G", cls.generator, "-B", cls.work)
+        packages = glob.glob(os.path.join(cls.work, "*." + cls.generator.lower()))
+        if len(packages) != 1:
+            raise AssertionError(f"expected one .{cls.generator.lower()} in {cls.work}, found {packages}")
+        cls.package = packages[0]
+        cls.epoch = int(cpack_setting(cls.config, "CPACK_SIZESTAMP_SOURCE_DATE_EPOCH"))
+        cls.version = cpack_setting(cls.config, "CPACK_PACKAGE_VERSION")
+
+
+class Deb(PackageCase):
+    generator = "DEB"
+
+    @classmethod
+    def setUpClass(cls):
+        require("dpkg-deb", "dpkg-query", "lintian", "mandoc", "groff")
+        super().setUpClass()
+        cls.root = os.path.join(cls.work, "unpacked")
+        run("dpkg-deb", "-x", cls.package, cls.root)
+        cls.doc = os.path.join(cls.root, "usr/share/doc/sizestamp")
+        with open(os.path.join(cls.doc, "copyright"), encoding="utf-8") as f:
+            cls.copyright = [dict(re.findall(r"^([\w-]+):[ ]?(.*(?:\n[ \t].*)*)", block, re.M))
+                             for block in paragraphs(f.read())]
+        with gzip.open(os.path.join(cls.root, "usr/share/man/man1/sizestamp.1.gz"), "rt", encoding="utf-8") as f:
+            cls.manual = f.read()
+        cls.manual_path = os.path.join(cls.work, "sizestamp.1")
+        with open(cls.manual_path, "w", encoding="utf-8") as f:
+            f.write(cls.manual)
+
+    def test_lintian_reports_only_the_overrides(self):
+        report = run("lintian", "-EvIL", "+pedantic", "--tag-display-limit", "0", "--show-overrides",
+                     self.package).stdout
+        tags = re.findall(r"^([A-Z]): sizestamp: (.*)$", report, re.M)
+        overrides = re.findall(r"^sizestamp: (.*)$", source_text("packaging/lintian-overrides"), re.M)
+        self.assertEqual([tag for kind, tag in tags if kind != "O"], [], report)
+        # An override that no longer matches anything must go too.
+        self.assertEqual(sorted(tag for kind, tag in tags if kind == "O"), sorted(overrides), report)
+
+    def test_built_using_names_the_linked_runtimes(self):
+        field = run("dpkg-deb", "--field", self.package, "Built-Using").stdout.strip()
+        compiler = shutil.which("c++") or "c++"
+        for name in ("libc.a", "libstdc++.a"):
+            with self.subTest(linked=name):
+                package = debian_package_of(runtime_file(compiler, name))
+                source = run("dpkg-query", "--show", "--showformat=${source:Package} (= ${source:Version})",
+                             package).stdout
+                self.assertRegex(source, r"^\S+ \(= [0-9][^)]*\)$")
+                self.assertIn(source, field.split(", "))
+
+    def test_copyright_has_a_paragraph_for_each_component(self):
+        files = {block["Files"].split()[0]: block["License"] for block in self.copyright if "Files" in block}
+        glibc = runtime_file("c++", "libc.a").lstrip("/")
+        libstdcxx = runtime_file("c++", "libstdc++.a").lstrip("/")
+        for component, (pattern, licence) in {
+            "sizestamp": ("*", "Expat"),
+            "glibc": (glibc, "LGPL-2.1+ and SunPro"),
+            "gcc": (libstdcxx, "GPL-3+ with GCC-exception-3.1 exception"),
+        }.items():
+            with self.subTest(component=component):
+                match = [block["License"] for block in self.copyright
+                         if "Files" in block and pattern in block["Files"].split()]
+                self.assertEqual(match, [licence], files)
+
+    def test_copyright_explains_every_licence_it_names(self):
+        texts = {block["License"].split("\n")[0]: block["License"] for block in self.copyright
+                 if "License" in block and "Files" not in block}
+        for block in [b for b in self.copyright if "Files" in b]:
+            for name in re.split(r" and (?!.*exception)", block["License"]):
+                with self.subTest(licence=name):
+                    self.assertIn(name, texts)
+                    for common in re.findall(r"/usr/share/common-licenses/[\w.+-]+", texts[name]):
+                        self.assertTrue(os.path.isfile(common) and not os.path.islink(common), common)
+
+    def test_copyright_quotes_debians_licence_texts(self):
+        sources = {
+            "LGPL-2.1+": ["libc.a"], "SunPro": ["libc.a"],
+            "GPL-3+ with GCC-exception-3.1 exception": ["libstdc++.a", "stl_algo.h"],
+        }
+        # Ours: the pointers to the common licences and the words joining the quotes.
+        ours = re.compile(r"^(On Debian systems|Parts of libstdc\+\+|Copyright \(c\) 199)")
+        for block in self.copyright:
+            name = block.get("License", "").split("\n")[0]
+            if "Files" in block or name not in sources:
+                continue
+            quoted = words(" ".join(open(self.debian_text(source), encoding="utf-8").read()
+                                    for source in sources[name]))
+            body = "\n".join(line[1:] for line in block["License"].split("\n")[1:])
+            for passage in re.split(r"\n\.\n", body):
+                if ours.match(passage.strip()):
+                    continue
+                with self.subTest(licence=name, passage=passage.strip()[:40]):
+                    self.assertIn(words(passage), quoted)
+
+    def debian_text(self, linked):
+        """Where Debian keeps the notices of a runtime file, or a header itself."""
+        if linked.endswith(".h"):
+            return runtime_file("c++", "include/c++/" + linked) if False else glob.glob(
+                "/usr/include/c++/*/bits/" + linked)[0]
+        package = debian_package_of(runtime_file("c++", linked))
+        return os.path.join("/usr/share/doc", package.split(":")[0], "copyright")
+
+    def test_manual_passes_mandoc_and_groff(self):
+        env = dict(os.environ, LC_ALL="C.UTF-8")
+        for command in (["mandoc", "-Tlint", "-Wstyle", self.manual_path],
+                        ["groff", "-t", "-man", "-Tutf8", "-ww", "-z", self.manual_path]):
+            with self.subTest(tool=command[0]):
+                done = subprocess.run(command, capture_output=True, text=True, env=env)
+                self.assertEqual((done.returncode, done.stdout + done.stderr), (0, ""))
+
+    def test_dates_are_the_source_date(self):
+        with gzip.open(os.path.join(self.doc, "changelog.gz"), "rt", encoding="utf-8") as f:
+            changelog = f.read()
+        stamp = time.gmtime(self.epoch)
+        for where, found, expected in (
+            ("manual", re.search(r"^\.TH \S+ \S+ (\S+)", self.manual, re.M).group(1),
+             time.strftime("%Y-%m-%d", stamp)),
+            ("changelog", re.search(r"^ -- .*?  (.*)$", changelog, re.M).group(1),
+             time.strftime("%a, %d %b %Y %H:%M:%S +0000", stamp)),
+        ):
+            with self.subTest(where=where):
+                self.assertEqual(found, expected)
+
+    def test_changelog_entry_is_for_this_release(self):
+        with gzip.open(os.path.join(self.doc, "changelog.gz"), "rt", encoding="utf-8") as f:
+            first = f.readline()
+        self.assertEqual(first, f"sizestamp ({self.version}) unstable; urgency=medium\n")
+
+    def test_archive_entries_are_root_owned_sorted_and_dated(self):
+        data = run("dpkg-deb", "--fsys-tarfile", self.package, text=False).stdout
+        with tarfile.open(fileobj=io.BytesIO(data)) as archive:
+            members = archive.getmembers()
+        self.assertEqual([m.name for m in members], sorted(m.name for m in members))
+        for member in members:
+            with self.subTest(entry=member.name):
+                self.assertEqual((member.uid, member.gid, member.uname, member.gname), (0, 0, "root", "root"))
+                self.assertLessEqual(member.mtime, self.epoch)
+
+    def test_documents_are_for_users(self):
+        names = sorted(os.listdir(self.doc))
+        self.assertEqual([n for n in names if n.startswith("README")], ["README"] if "README" in names
+                         else ["README.gz"])
+        path = os.path.join(self.doc, names[[n.startswith("README") for n in names].index(True)])
+        opener = gzip.open if path.endswith(".gz") else open
+        with opener(path, "rt", encoding="utf-8") as f:
+            readme = f.read()
+        self.assertEqual(path.endswith(".gz"), len(readme.encode()) > 4096, "gzip from 4 kB on, as dh_compress")
+        self.assertEqual(exit_status_lines(readme), list(EXIT_STATUSES))
+        for builder_word in ("cmake", "cpack", "install-deps", "```"):
+            with self.subTest(absent=builder_word):
+                self.assertNotIn(builder_word, readme)
+
+    def test_manual_lists_every_exit_status(self):
+        section = self.manual.split(".SH EXIT STATUS", 1)[1].split(".SH", 1)[0]
+        self.assertEqual([int(n) for n in re.findall(r"^(\d+);", section, re.M)], list(EXIT_STATUSES))
+
+
+class Zip(PackageCase):
+    generator = "ZIP"
+    TEXTS = ("README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt")
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        with zipfile.ZipFile(cls.package) as archive:
+            cls.entries = archive.infolist()
+            cls.content = {info.filename.split("/", 1)[1]: archive.read(info) for info in cls.entries}
+        cls.resources = pe_resources(cls.content["sizestamp.exe"])
+
+    def test_entries_carry_no_trace_of_the_packager(self):
+        self.assertEqual([info.filename for info in self.entries], sorted(info.filename for info in self.entries))
+        stamp = time.gmtime(self.epoch)[:6]
+        for info in self.entries:
+            executable = info.filename.endswith(".exe")
+            with self.subTest(entry=info.filename):
+                self.assertEqual(info.date_time, stamp[:5] + (stamp[5] // 2 * 2,))
+                self.assertEqual(info.extra, b"", "no owner, no times beyond the one above")
+                self.assertEqual(info.external_attr >> 16, 0o100755 if executable else 0o100644)
+
+    def test_texts_are_plain_with_windows_line_ends(self):
+        for name in self.TEXTS:
+            text = self.content[name]
+            with self.subTest(text=name):
+                self.assertGreater(text.count(b"\r\n"), 0)
+                self.assertEqual(text.count(b"\n"), text.count(b"\r\n"), "a line ends without CR")
+                self.assertEqual(text.count(b"\r"), text.count(b"\r\n"), "a CR without LF")
+                self.assertTrue(text.isascii())
+                self.assertNotRegex(text, rb"(?m)^#|\*\*|\]\(|```", "Markdown")
+
+    def test_readme_is_for_windows_users(self):
+        readme = self.content["README.txt"].decode().replace("\r\n", "\n")
+        self.assertEqual(exit_status_lines(readme), list(EXIT_STATUSES))
+        for topic, needle in (("cmd", "start \"\" /wait sizestamp.exe"), ("batch file", "%ERRORLEVEL%"),
+                              ("PowerShell", "Start-Process"), ("exit code", ".ExitCode"),
+                              ("no desktop", "standard output"), ("decimal separator", "decimal separator"),
+                              ("version", f"sizestamp {self.version}"), ("no build steps", None)):
+            with self.subTest(topic=topic):
+                if needle is None:
+                    self.assertNotRegex(readme, r"cmake|cpack|install-deps|apt")
+                else:
+                    self.assertIn(needle, readme)
+
+    def test_licence_is_the_projects(self):
+        self.assertEqual(self.content["LICENSE.txt"].decode().replace("\r\n", "\n"), source_text("LICENSE"))
+
+    def test_notices_name_each_runtime_and_the_packages(self):
+        notices = self.content["THIRD-PARTY-NOTICES.txt"].decode().replace("\r\n", "\n")
+        compiler = "x86_64-w64-mingw32-g++-posix"
+        if shutil.which(compiler) is None or shutil.which("dpkg-query") is None:
+            self.skipTest("no MinGW-w64 compiler or dpkg to compare with")
+        for name in ("libstdc++.a", "libmingwex.a", "libpthread.a"):
+            with self.subTest(linked=name):
+                package = debian_package_of(runtime_file(compiler, name))
+                version = run("dpkg-query", "--show", "--showformat=${Package} ${Version}", package).stdout
+                self.assertIn("\n  " + version + "\n", notices)
+        for heading in ("GCC runtime libraries: libstdc++ and libgcc", "MinGW-w64 runtime", "winpthreads",
+                        "GCC RUNTIME LIBRARY EXCEPTION", "Lucent Technologies", "Lockless Inc."):
+            with self.subTest(heading=heading):
+                self.assertIn(heading, notices)
+
+    def test_notices_quote_debians_licence_texts(self):
+        notices = self.content["THIRD-PARTY-NOTICES.txt"].decode().replace("\r\n", "\n")
+        sources = ["/usr/share/doc/mingw-w64-x86-64-dev/copyright", "/usr/share/doc/gcc-mingw-w64-base/copyright"]
+        sources += glob.glob("/usr/include/c++/*/bits/stl_algo.h")[:1]
+        if not all(os.path.isfile(path) for path in sources):
+            self.skipTest("MinGW-w64's copyright files are not installed")
+        quoted = words(" ".join(open(path, encoding="utf-8").read() for path in sources))
+        # Licence passages are the paragraphs of eight or more words that are not ours.
+        ours = re.compile(r"^(sizestamp\.exe|It was built|The GNU General Public License, version 3|"
+                          r"The runtime's start-up|Its |Parts of libstdc|Copyright|Disclaimer|\d\. |  )")
+        for passage in paragraphs(notices.split("\n\n1. ", 1)[1]):
+            if ours.match(passage) or len(passage.split()) < 8 or re.match(r".*\n[-=]+$", passage):
+                continue
+            with self.subTest(passage=passage[:40]):
+                self.assertIn(words(passage), quoted)
+
+    def test_program_has_an_icon_in_each_size(self):
+        groups = self.resources.get(14, {})
+        self.assertEqual(len(groups), 1, "one icon group")
+        group = next(iter(groups.values()))
+        count, = struct.unpack_from("<H", group, 4)
+        sizes = []
+        for i in range(count):
+            width, height, _, _, _, bits, _, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+            image = self.resources[3][icon_id]
+            if image.startswith(b"\x89PNG"):
+                drawn = struct.unpack_from(">II", image, 16)
+            else:  # a DIB: its height counts the mask too
+                w, h = struct.unpack_from("<ii", image, 4)
+                drawn = (w, h // 2)
+            with self.subTest(icon=icon_id):
+                self.assertEqual(drawn, (width or 256, height or 256))
+                self.assertEqual(bits, 32)
+            sizes.append(drawn[0])
+        self.assertEqual(sorted(sizes), [16, 32, 48, 256])
+
+    def test_version_information(self):
+        strings, fixed = version_info(self.resources[16][1])
+        copyright_line = re.search(r"^Copyright \(c\) .*$", source_text("LICENSE"), re.M).group(0)
+        numbers = tuple(int(n) for n in self.version.split(".")) + (0,)
+        for key, expected in (("FileDescription", "sizestamp"), ("ProductName", "sizestamp"),
+                              ("CompanyName", cpack_setting(self.config, "CPACK_PACKAGE_VENDOR")),
+                              ("LegalCopyright", copyright_line), ("FileVersion", self.version),
+                              ("ProductVersion", self.version), ("OriginalFilename", "sizestamp.exe")):
+            with self.subTest(key=key):
+                self.assertEqual(strings.get(key), expected)
+        with self.subTest(key="VS_FIXEDFILEINFO"):
+            self.assertEqual(fixed, numbers)
+
+
+def pe_resources(image):
+    """{type id: {name id: data}} of a PE file's resources, first language each."""
+    pe, = struct.unpack_from("<I", image, 0x3C)
+    if image[pe:pe + 4] != b"PE\0\0":
+        raise AssertionError("not a PE file")
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    directories = optional + (112 if struct.unpack_from("<H", image, optional)[0] == 0x20B else 96)
+    resource_rva, _ = struct.unpack_from("<II", image, directories + 2 * 8)
+    table = optional + optional_size
+
+    def offset(rva):
+        for i in range(sections):
+            size, address, _, raw = struct.unpack_from("<IIII", image, table + 40 * i + 8)
+            if address <= rva < address + max(size, 1):
+                return raw + rva - address
+        raise AssertionError(f"RVA {rva:#x} is in no section")
+
+    base = offset(resource_rva)
+
+    def entries(directory):
+        named, numbered = struct.unpack_from("<HH", image, base + directory + 12)
+        for i in range(named + numbered):
+            name, target = struct.unpack_from("<II", image, base + directory + 16 + 8 * i)
+            yield name & 0x7FFFFFFF, target
+
+    found = {}
+    for kind, names in entries(0):
+        for name, languages in entries(names & 0x7FFFFFFF):
+            _, leaf = next(entries(languages & 0x7FFFFFFF))
+            rva, size = struct.unpack_from("<II", image, base + leaf)
+            found.setdefault(kind, {})[name] = image[offset(rva):offset(rva) + size]
+    return found
+
+
+def version_info(block):
+    """The strings of a VS_VERSIONINFO resource and its fixed file version."""
+    strings = {}
+
+    def walk(at, end, depth):
+        while at + 6 <= end:
+            length, value_length, kind = struct.unpack_from("<HHH", block, at)
+            if length == 0:
+                break
+            key_end = block.index(b"\0\0", at + 6)
+            key_end += (key_end - at) % 2  # the terminator starts on a character
+            key = block[at + 6:key_end].decode("utf-16-le")
+            value = (key_end + 2 + 3) & ~3
+            children = value + (value_length * 2 if kind == 1 else value_length)
+            if depth == 3:
+                strings[key] = block[value:value + value_length * 2].decode("utf-16-le").rstrip("\0")
+            if key in ("StringFileInfo",) or depth in (1, 2) and key != "VarFileInfo":
+                walk((children + 3) & ~3, at + length, depth + 1)
+            at = (at + length + 3) & ~3
+
+    length, value_length, _ = struct.unpack_from("<HHH", block, 0)
+    value = (6 + len("VS_VERSION_INFO\0") * 2 + 3) & ~3
+    signature, _, ms, ls = struct.unpack_from("<IIII", block, value)
+    if signature != 0xFEEF04BD:
+        raise AssertionError("no VS_FIXEDFILEINFO")
+    walk((value + value_length + 3) & ~3, length, 1)
+    return strings, (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def main(mode=None, *args):
+    if mode in ("deb", "zip") and len(args) == 2:
+        check = {"deb": Deb, "zip": Zip}[mode]
+        check.cpack, check.config = args
+    else:
+        sys.exit(__doc__)
+    result = unittest.main(argv=sys.argv[:1], defaultTest=check.__name__, exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    sys.exit(SKIPPED if result.skipped and len(result.skipped) >= result.testsRun else 0)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:])

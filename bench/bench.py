@@ -51,7 +51,8 @@ def parse_arguments():
 
 
 def build_minimal(cc, folder):
-    """The floor: bench/minimal_stamp.c, static like sizestamp, so both start alike."""
+    """The floor: bench/minimal_stamp.c, linked statically as sizestamp is, but
+    at a fixed address: a static PIE's relocating itself counts against sizestamp."""
     program = os.path.join(folder, "minimal_stamp")
     subprocess.run([cc, "-O2", "-static", "-o", program, os.path.join(HERE, "minimal_stamp.c")], check=True)
     return program
@@ -224,7 +225,7 @@ def report(options, sizestamp, work, pipeline, runs, times, peak_rss):
     within_noise = low <= 0 <= high or abs(difference) <= 0.02 * stamp
 
     checks = [
-        ("sizestamp / minimal C:", f"{stamp / minimal:5.3f}  (target <= 1.15)", stamp / minimal <= 1.15),
+        ("sizestamp / minimal C:", f"{stamp / minimal:5.3f}  (target <= 1.10)", stamp / minimal <= 1.10),
         ("sizestamp / printf|dd:", f"{stamp / dd:5.3f}  (target <= 0.50)", stamp / dd <= 0.5),
         ("5 GiB / 100-byte:", f"{sparse / stamp:5.3f}  (target: equal within noise; paired difference "
          f"{difference * us:+.1f}us, 95% [{low * us:+.1f}, {high * us:+.1f}]us)", within_noise),

@@ -32,21 +32,24 @@ endfunction()
 
 # The Debian packages that installed the given files: sets <prefix>_BINARY to
 # "package version" items and <prefix>_SOURCE to "source (= version)" items,
-# each without duplicates. Both are empty without dpkg (not a Debian system).
+# each without duplicates. Files no package holds (a compiler built by hand,
+# a system without dpkg) are left out.
 function(sizestamp_packages_of prefix)
   set(binary "")
   set(source "")
   find_program(SIZESTAMP_DPKG_QUERY dpkg-query)
   mark_as_advanced(SIZESTAMP_DPKG_QUERY)
+  if(NOT SIZESTAMP_DPKG_QUERY)
+    message(STATUS "No dpkg: a Debian package built here will not name the sources of its runtime")
+    set(ARGN "")
+  endif()
   foreach(path IN LISTS ARGN)
-    if(NOT SIZESTAMP_DPKG_QUERY)
-      break()
-    endif()
     execute_process(COMMAND ${SIZESTAMP_DPKG_QUERY} --search ${path}
                     OUTPUT_VARIABLE found RESULT_VARIABLE failed ERROR_QUIET)
     # "package:arch: /path"; a diversion adds a line of its own.
     if(failed OR NOT found MATCHES "(^|\n)([^ ,:\n]+(:[^ ,:\n]+)?): ")
-      message(FATAL_ERROR "No Debian package holds ${path}, which the program is linked with")
+      message(WARNING "No Debian package holds ${path}: the Debian package will not name its source")
+      continue()
     endif()
     execute_process(COMMAND ${SIZESTAMP_DPKG_QUERY} --show
                             "--showformat=\${Package} \${Version}\n\${source:Package} (= \${source:Version})"
@@ -64,6 +67,19 @@ function(sizestamp_packages_of prefix)
   set(${prefix}_SOURCE "${source}" PARENT_SCOPE)
 endfunction()
 
+# Writes text with Windows line ends; only when it changed, so that an
+# unchanged text is not installed again.
+function(sizestamp_write_crlf path text)
+  string(REGEX REPLACE "\r?\n" "\r\n" text "${text}")
+  set(written "")
+  if(EXISTS "${path}")
+    file(READ "${path}" written)
+  endif()
+  if(NOT written STREQUAL text)
+    file(WRITE "${path}" "${text}")
+  endif()
+endfunction()
+
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the sizestamp developers")
@@ -76,6 +92,17 @@ set(CPACK_STRIP_FILES TRUE)
 # CPack reads the date from its environment; this hands it the one above.
 set(CPACK_SIZESTAMP_SOURCE_DATE_EPOCH ${SIZESTAMP_SOURCE_DATE_EPOCH})
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-project.cmake)
+# CPack leaves traces of the packager in what it writes (the zip's owner and
+# times, the umask in the .deb's headers): each package is written again
+# without them.
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  set(CPACK_SIZESTAMP_PYTHON ${Python3_EXECUTABLE})
+  set(CPACK_SIZESTAMP_NORMALIZE ${PROJECT_SOURCE_DIR}/packaging/normalize_package.py)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/post-build.cmake)
+else()
+  message(WARNING "No Python 3: the packages CPack builds here will carry traces of their builder")
+endif()
 set(packaging ${PROJECT_BINARY_DIR}/packaging)
 
 if(WIN32)
@@ -92,26 +119,17 @@ if(WIN32)
   endif()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${windows_texts}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
-  # Licence texts are copied, not configured: an @ in them stays as it is.
+  # Licence texts are copied, not configured: an @ or ${ in them stays as it is.
   file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt.in notices)
   string(REPLACE "@SIZESTAMP_TOOLCHAIN@" "${SIZESTAMP_TOOLCHAIN}" notices "${notices}")
-  foreach(text IN ITEMS license notices)
-    string(REGEX REPLACE "\r?\n" "\r\n" ${text} "${${text}}")
-  endforeach()
-  file(CONFIGURE OUTPUT ${windows_texts}/LICENSE.txt CONTENT "${license}")
-  file(CONFIGURE OUTPUT ${windows_texts}/THIRD-PARTY-NOTICES.txt CONTENT "${notices}")
+  sizestamp_write_crlf(${windows_texts}/LICENSE.txt "${license}")
+  sizestamp_write_crlf(${windows_texts}/THIRD-PARTY-NOTICES.txt "${notices}")
 
   install(TARGETS sizestamp RUNTIME DESTINATION .)
   install(FILES ${windows_texts}/README.txt ${windows_texts}/LICENSE.txt ${windows_texts}/THIRD-PARTY-NOTICES.txt
           DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
-  # CPack's zip records the packager's user, group and file times: it is
-  # written again with none of them (reason inside).
-  find_package(Python3 REQUIRED COMPONENTS Interpreter)
-  set(CPACK_SIZESTAMP_PYTHON ${Python3_EXECUTABLE})
-  set(CPACK_SIZESTAMP_NORMALIZE_ZIP ${PROJECT_SOURCE_DIR}/packaging/normalize_zip.py)
-  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/zip-post-build.cmake)
 else()
   configure_file(${PROJECT_SOURCE_DIR}/man/sizestamp.1.in ${PROJECT_BINARY_DIR}/man/sizestamp.1 @ONLY)
   install(TARGETS sizestamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -141,15 +159,13 @@ else()
       sizestamp_packages_of(packages ${files})
       list(APPEND built_using ${packages_SOURCE})
       list(JOIN packages_SOURCE ", " SIZESTAMP_${part}_SOURCE)
+      if(NOT packages_SOURCE)
+        set(SIZESTAMP_${part}_SOURCE "(not known: no Debian package holds its files)")
+      endif()
       # The paths as DEP-5 patterns: relative, one per continuation line.
       list(TRANSFORM files REPLACE "^/" "")
       list(JOIN files "\n       " SIZESTAMP_${part}_FILES)
     endforeach()
-    if(NOT built_using)
-      message(WARNING "No dpkg here: the package will not name the runtime's sources in Built-Using")
-      set(SIZESTAMP_GLIBC_SOURCE "(not known: built without dpkg)")
-      set(SIZESTAMP_GCC_SOURCE "${SIZESTAMP_GLIBC_SOURCE}")
-    endif()
   else()
     set(copyright_in ${PROJECT_SOURCE_DIR}/packaging/copyright.in)
   endif()

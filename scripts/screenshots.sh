@@ -20,6 +20,8 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# Runs inside xvfb-run: starts the program on a Wine desktop of its own (which
+# draws the box's title bar), photographs the box, then presses OK.
 cat >"$work/shoot.sh" <<'SHOOT'
 set -eu
 output=$1
@@ -41,8 +43,8 @@ SHOOT
 
 shoot() {
   (cd "$work" &&
-    xvfb-run -a -s "-screen 0 800x600x24" sh "$work/shoot.sh" "$images/$1" "$work/full.png" "$root/scripts/wine" "$prefix" \
-      "$program" $2)
+    xvfb-run -a -s "-screen 0 800x600x24" sh "$work/shoot.sh" "$images/$1" "$work/full.png" \
+      "$root/scripts/wine" "$prefix" "$program" $2)
   echo "wrote docs/images/$1"
 }
 

@@ -26,12 +26,12 @@ SIZE = 305419896
 DEB_FILES = {
     "usr/bin/sizestamp",
     "usr/share/man/man1/sizestamp.1.gz",
-    "usr/share/doc/sizestamp/README.md",
+    "usr/share/doc/sizestamp/README",
     "usr/share/doc/sizestamp/copyright",
     "usr/share/doc/sizestamp/changelog.gz",
     "usr/share/lintian/overrides/sizestamp",
 }
-ZIP_FILES = {"sizestamp.exe", "README.txt", "LICENSE.txt"}
+ZIP_FILES = {"sizestamp.exe", "README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"}
 
 
 def require(*tools):

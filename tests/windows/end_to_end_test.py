@@ -6,7 +6,9 @@ usage: end_to_end_test.py LAUNCHER.exe SIZESTAMP.exe WINE...
        (WINE...: the build's emulator, scripts/wine and its Wine prefix)
 """
 import os
+import subprocess
 import sys
+import time
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 from wine_case import WineCase, main, windows_path  # noqa: E402
@@ -22,7 +24,7 @@ PARAMETERS = ("err", "Error - Parameters not set\r\n")
 
 class CommandLines(WineCase):
     """Each case: the command line as the program receives it ({B}: the
-    program's path, bare), the exit status, the one stream written and its
+    program's path, bare; {D}: the test's folder), the exit status, the one stream written and its
     text (a failure's text only begins so), then the files that must be there
     afterwards (None: absent)."""
 
@@ -33,12 +35,13 @@ class CommandLines(WineCase):
         self.make("short.bin", PATTERN[:10])
 
     def check(self, cases):
-        lines = [line.replace("{B}", windows_path(self.program)) for line, *_ in cases]
+        lines = [line.replace("{B}", windows_path(self.program)).replace("{D}", windows_path(self.dir))
+                 for line, *_ in cases]
         reports = self.launch("run", lines)
         for (line, status, (stream, text), files), report in zip(cases, reports):
             with self.subTest(line=line):
                 self.assertEqual(report.get("status"), status, report)
-                self.assert_text(report[stream], text, exact=status in (0, 1, 2))
+                self.assert_text(report[stream], text.replace("{D}", windows_path(self.dir)), exact=status in (0, 1, 2))
                 self.assertEqual(report["err" if stream == "out" else "out"], "")
                 for name, content in files.items():  # in hexadecimal, to show where they differ
                     held = self.read(name).hex(" ") if os.path.isfile(self.path(name)) else None
@@ -54,6 +57,8 @@ class CommandLines(WineCase):
              {"short.bin": PATTERN[:10] + bytes(6) + field(0xFFFFFFFF)}),
             ("{B} /s 65536 /f größe 文件 😀.bin", 0, edited("größe 文件 😀.bin"),
              {"größe 文件 😀.bin": bytes(16) + field(65536)}),
+            # The system's own namespace reaches a file on a drive too.
+            ("{B} /s 7 /f \\??\\{D}\\nt.bin", 0, edited("\\??\\{D}\\nt.bin"), {"nt.bin": bytes(16) + field(7)}),
         ])
 
     def test_program_name_never_reaches_the_tail(self):
@@ -92,6 +97,8 @@ class CommandLines(WineCase):
             ("{B} /s 5 /f \\\\?\\CONOUT$", 6, cannot_open("\\\\?\\CONOUT$", device), {}),
             ("{B} /s 5 /f \\\\?\\C:", 6, cannot_open("\\\\?\\C:", device), {}),
             ("{B} /s 5 /f \\\\localhost\\pipe\\x", 6, cannot_open("\\\\localhost\\pipe\\x", device), {}),
+            ("{B} /s 5 /f \\??\\GLOBALROOT\\Device\\Null", 6, cannot_open("\\??\\GLOBALROOT\\Device\\Null", device), {}),
+            ("{B} /s 5 /f \\??\\C:", 6, cannot_open("\\??\\C:", device), {}),
             ("{B} /s 5 /f data", 6, cannot_open("data"), {}),
             # The tail keeps its trailing tab, which is no blank to trim: no such name.
             ("{B} /s 5 /f tab.bin\t", 6, cannot_open("tab.bin\\x09"), {"tab.bin": None}),
@@ -109,6 +116,48 @@ class CommandLines(WineCase):
     def set_decimal_separator(self, separator):
         done = self.wine("reg", "add", r"HKCU\Control Panel\International", "/v", "sDecimal", "/d", separator, "/f")
         self.assertEqual(done.returncode, 0, done)
+
+
+class PipeNames(WineCase):
+    """Every spelling of a named pipe is refused before any open: a server
+    waiting on the pipe never sees a client."""
+
+    SPELLINGS = ["\\??\\pipe\\{}", "\\??\\PIPE\\{}", "\\??\\GLOBALROOT\\Device\\NamedPipe\\{}",
+                 "\\\\?\\GLOBALROOT\\device\\namedpipe\\{}", "\\\\?\\pipe\\{}", "\\\\.\\pipe\\{}",
+                 "\\\\localhost\\PiPe\\{}", "\\??\\UNC\\localhost\\pipe\\{}",
+                 "\\\\?\\unc\\localhost\\pipe\\{}"]
+
+    def serve(self, names):
+        """Starts the pipe server on names; returns a function that stops it
+        and gives its verdict for each name."""
+        server = os.path.join(os.path.dirname(self.launcher), "windows_pipe_server.exe")
+        report, stop = self.path("pipes.txt"), self.path("stop")
+        process = subprocess.Popen([*self.emulator, server, windows_path(report), windows_path(stop), *names],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        while not os.path.exists(report) and time.monotonic() < deadline and process.poll() is None:
+            time.sleep(0.1)
+        self.assertTrue(os.path.exists(report), "the pipe server did not start")
+
+        def verdicts():
+            self.make("stop", b"")
+            process.wait(timeout=60)
+            with open(report) as file:
+                return dict(line.split() for line in file)
+        return verdicts
+
+    def test_a_waiting_server_sees_no_client(self):
+        names = ["sizestamp-%d-%d" % (os.getpid(), n) for n in range(len(self.SPELLINGS))]
+        paths = [spelling.format(name) for spelling, name in zip(self.SPELLINGS, names)]
+        verdicts = self.serve(names)
+        reports = self.launch("run", ["%s /s 5 /f %s" % (windows_path(self.program), path) for path in paths])
+        clients = verdicts()
+        for path, name, report in zip(paths, names, reports):
+            with self.subTest(path=path):
+                self.assertEqual(report["status"], 6, report)
+                self.assert_text(report["err"], 'sizestamp: file failure: cannot open "%s": not a file' % path,
+                                 exact=False)
+                self.assertEqual(clients[name], "none")
 
 
 if __name__ == "__main__":

@@ -41,6 +41,8 @@ TEST(CommandLine, SwitchesAndValues) {
   EXPECT_EQ(Outcome(u"/s 1024.0 /f a.bin"), Edited("a.bin", "00 00 00 04 00 00"));
   EXPECT_EQ(Outcome(u"/s 1e3 /f a.bin"), Edited("a.bin", "00 00 E8 03 00 00"));
   EXPECT_EQ(Outcome(u"/s +4294967295 /f a.bin"), Edited("a.bin", "00 00 FF FF FF FF"));
+  // The size is a double: a fraction below its precision is gone before the whole-number check.
+  EXPECT_EQ(Outcome(u"/s 1.00000000000000000001 /f a.bin"), Edited("a.bin", "00 00 01 00 00 00"));
 }
 
 TEST(CommandLine, ParametersNotSet) {
@@ -64,6 +66,7 @@ TEST(CommandLine, SizesThatFailBeforeAnyWrite) {
   EXPECT_EQ(Outcome(u"/s -2147483650 /f a.bin"), OverflowFailure);
   EXPECT_EQ(Outcome(u"/s 4294967296 /f a.bin"), TooLarge);
   EXPECT_EQ(Outcome(u"/s 1e300 /f a.bin"), TooLarge);
+  EXPECT_EQ(Outcome(u"/s 4294967295.99999999999 /f a.bin"), TooLarge);
 }
 
 TEST(CommandLine, FailureReportNamesTheCause) {

@@ -3,11 +3,12 @@
 
 Usage: reproducible_test.py [SOURCE_DIR] [unittest arguments]
 
-TwoBuilds builds the native program, the .deb, sizestamp.exe and the zip
-twice, one after the other: first as root from SOURCE_DIR (default: this
-checkout), then as nobody from a copy of it in another folder, with another
-umask, time zone, locale and home. SourceDate configures the sources in the
-ways a builder may have them and checks the date the packages would carry.
+TwoBuilds builds the release artifacts (the native and arm64 programs and
+their .deb, sizestamp.exe and the zip) twice, one after the other: first as
+root from SOURCE_DIR (default: this checkout), then as nobody from a copy of
+it in another folder, with another umask, time zone, locale and home.
+SourceDate configures the sources in the ways a builder may have them and
+checks the date the packages would carry.
 
 Switching to nobody needs root: without it the test is skipped (status 77),
 and it fails under CI (CI set).
@@ -93,15 +94,16 @@ def require_root():
 
 
 class TwoBuilds(FolderCase):
-    ARTIFACTS = ("release/sizestamp", "release/packages/*.deb", "windows/sizestamp.exe",
-                 "windows/packages/*.zip")
+    PRESETS = ("release", "arm64", "windows")
+    ARTIFACTS = ("release/sizestamp", "release/packages/*.deb", "arm64/sizestamp", "arm64/packages/*.deb",
+                 "windows/sizestamp.exe", "windows/packages/*.zip")
 
     @classmethod
     def build(cls, source, folder, umask, env, **user):
         def start(*command):
             run(*command, cwd=folder, env=builder_env(HOME=folder, **env), umask=umask, **user)
 
-        for preset in ("release", "windows"):
+        for preset in cls.PRESETS:
             tree = os.path.join(folder, preset)
             start("cmake", "--preset", preset, "-S", source, "-B", tree, "-DBUILD_TESTING=OFF")
             start("cmake", "--build", tree, "--parallel", str(os.cpu_count() or 2))

@@ -39,8 +39,8 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset,
                     const std::uint8_t* bytes, std::size_t count);
 
 // Tells the user that a failure of the named kind ("file", "memory" ...)
-// ended the program, and why. Never fails, and needs no memory of its own
-// beyond what the message box takes, so that it can report exhausted memory.
+// ended the program, and why. Never fails, and still reports when no memory
+// is left.
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept;
 
 // Ends the process at once with status.

@@ -1,7 +1,7 @@
 // What every platform's services share: the file failure's wording, the
-// failure report's line, and the number grammar of TextToDouble. The grammar is checked here, character by
-// character, so that no library parser's extras (inf, nan, hex floats, white
-// space, locale rules) slip through.
+// failure report's line, and the number grammar of TextToDouble. The grammar
+// is checked here, character by character, so that no library parser's
+// extras (inf, nan, hex floats, white space, locale rules) slip through.
 #include <algorithm>
 #include <charconv>
 #include <string>

@@ -3,6 +3,7 @@
 // the recording fake of the services in tests/support and the fuzzers.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,30 @@ void PutFailureLine(std::u16string_view kind, std::u16string_view cause, Put put
   for (const char16_t ch : std::u16string_view(u" failure: ")) put(ch);
   PutEscaped(cause, put);
 }
+
+// Collects bytes in a buffer of its own and hands them to write, which
+// returns whether all of them went out, when it is full and on Flush. It needs
+// no memory, and once a write fails the rest is dropped rather than sent in
+// pieces.
+template <typename Write>
+class FixedBufferWriter {
+ public:
+  explicit FixedBufferWriter(Write write) : write_(write) {}
+  void Put(char byte) {
+    if (used_ == sizeof buffer_) Flush();
+    buffer_[used_++] = byte;
+  }
+  void Flush() {
+    delivering_ = delivering_ && write_(buffer_, used_);
+    used_ = 0;
+  }
+
+ private:
+  Write write_;
+  bool delivering_ = true;
+  std::size_t used_ = 0;
+  char buffer_[256];
+};
 
 // The same line as one text.
 std::u16string FailureLine(std::u16string_view kind, std::u16string_view cause);

@@ -49,27 +49,6 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
 
 void WriteAll(int fd, const std::string& bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
 
-// Writes through a buffer of its own, so that it needs no memory; once a
-// write fails, the rest of the text is dropped rather than sent in pieces.
-class FixedBufferWriter {
- public:
-  explicit FixedBufferWriter(int fd) : fd_(fd) {}
-  void Put(char byte) {
-    if (used_ == sizeof buffer_) Flush();
-    buffer_[used_++] = byte;
-  }
-  void Flush() {
-    delivering_ = delivering_ && WriteAll(fd_, buffer_, used_);
-    used_ = 0;
-  }
-
- private:
-  int fd_;
-  bool delivering_ = true;
-  std::size_t used_ = 0;
-  char buffer_[256];
-};
-
 using platform::FailFile;
 
 // A file failure with the system's own wording for error.
@@ -200,7 +179,7 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
 }
 
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
-  FixedBufferWriter line(STDERR_FILENO);
+  FixedBufferWriter line([](const char* bytes, std::size_t count) { return WriteAll(STDERR_FILENO, bytes, count); });
   PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(NarrowChar(ch)); });
   line.Put('\n');
   line.Flush();

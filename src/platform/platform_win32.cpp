@@ -187,16 +187,18 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 // Best effort: a closed or missing standard handle must not change the outcome.
-void WriteAll(DWORD which, const char* bytes, std::size_t count) {
+// Returns whether all of the bytes went out.
+bool WriteAll(DWORD which, const char* bytes, std::size_t count) {
   const HANDLE stream = GetStdHandle(which);
-  if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return;
+  if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return false;
   std::size_t done = 0;
   while (done < count) {
     DWORD written = 0;
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000u));
-    if (!WriteFile(stream, bytes + done, chunk, &written, nullptr) || written == 0) return;
+    if (!WriteFile(stream, bytes + done, chunk, &written, nullptr) || written == 0) return false;
     done += written;
   }
+  return true;
 }
 
 void WriteAll(DWORD which, const std::string& bytes) { WriteAll(which, bytes.data(), bytes.size()); }
@@ -256,18 +258,13 @@ void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept
     const std::wstring line = ToWide(FailureLine(kind, cause));
     Show(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), line, MessageKind::Error);
   } catch (...) {
-    // No memory for a box: the line alone, in ASCII, from a buffer of our own.
-    char buffer[256];
-    std::size_t used = 0;
-    PutFailureLine(kind, cause, [&](char16_t ch) {
-      if (used == sizeof buffer) {
-        WriteAll(STD_ERROR_HANDLE, buffer, used);
-        used = 0;
-      }
-      buffer[used++] = ch < 0x80 ? static_cast<char>(ch) : '?';
-    });
-    WriteAll(STD_ERROR_HANDLE, buffer, used);
-    WriteAll(STD_ERROR_HANDLE, "\r\n", 2);
+    // No memory for a box: the line alone, in ASCII, through a buffer of its own.
+    FixedBufferWriter line(
+        [](const char* bytes, std::size_t count) { return WriteAll(STD_ERROR_HANDLE, bytes, count); });
+    PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(ch < 0x80 ? static_cast<char>(ch) : '?'); });
+    line.Put('\r');
+    line.Put('\n');
+    line.Flush();
   }
 }
 

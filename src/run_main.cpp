@@ -12,7 +12,7 @@ namespace {
 [[noreturn]] void EndUnexpectedly(const char16_t* kind, const char* what) {
   char16_t cause[128] = {};
   std::size_t length = 0;
-  for (; what != nullptr && what[length] != '\0' && length + 1 < std::size(cause); ++length) {
+  for (; what[length] != '\0' && length + 1 < std::size(cause); ++length) {
     cause[length] = static_cast<unsigned char>(what[length]);
   }
   platform::ReportFailure(kind, std::u16string_view(cause, length));

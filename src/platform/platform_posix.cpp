@@ -34,13 +34,21 @@ std::string Narrow(std::u16string_view text) {
   return bytes;
 }
 
+// Makes call again while a signal interrupts it: the program installs no
+// handler, but one could come with the environment.
+template <typename Call>
+auto RetryOnInterrupt(Call call) {
+  auto result = call();
+  while (result < 0 && errno == EINTR) result = call();
+  return result;
+}
+
 // Best effort: a closed pipe or a full device must not change the outcome.
 // Returns whether all of the bytes went out.
 bool WriteAll(int fd, const char* bytes, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t written = write(fd, bytes + done, count - done);
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = RetryOnInterrupt([&] { return write(fd, bytes + done, count - done); });
     if (written <= 0) return false;
     done += static_cast<std::size_t>(written);
   }
@@ -101,10 +109,8 @@ FileDescriptor OpenToEdit(const std::u16string& path) {
   const std::string name = Narrow(path);
   struct stat status {};
   if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
-  int fd = -1;
-  do {
-    fd = open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = RetryOnInterrupt(
+      [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
   if (fd < 0) FailWithPosixError(path, u"open", errno);
   FileDescriptor file(fd);
   if (fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
@@ -116,8 +122,8 @@ void WriteAllAt(const std::u16string& path, const FileDescriptor& file, const st
                 std::size_t count, std::uint64_t offset) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t written = pwrite(file.Get(), bytes + done, count - done, static_cast<off_t>(offset + done));
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = RetryOnInterrupt(
+        [&] { return pwrite(file.Get(), bytes + done, count - done, static_cast<off_t>(offset + done)); });
     if (written < 0) FailWithPosixError(path, u"write", errno);
     if (written == 0) FailWithPosixError(path, u"write", EIO);
     done += static_cast<std::size_t>(written);
@@ -125,11 +131,7 @@ void WriteAllAt(const std::u16string& path, const FileDescriptor& file, const st
 }
 
 void Flush(const std::u16string& path, const FileDescriptor& file) {
-  int result = 0;
-  do {
-    result = fsync(file.Get());
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) FailWithPosixError(path, u"flush", errno);
+  if (RetryOnInterrupt([&] { return fsync(file.Get()); }) != 0) FailWithPosixError(path, u"flush", errno);
 }
 
 // On a terminal a name's control characters are shown escaped, so that an
@@ -158,13 +160,13 @@ std::u16string CommandTail() {
 void ShowMessage(const std::u16string& text, MessageKind kind) {
   const int fd = kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO;
   // Only the break before the message's last line: a path keeps its own bytes.
-  const std::u16string_view whole(text);
-  const auto last_break = whole.rfind(u"\r\n");
-  if (last_break == std::u16string_view::npos) {
-    WriteAll(fd, ForStream(fd, whole) + "\n");
-  } else {
-    WriteAll(fd, ForStream(fd, whole.substr(0, last_break)) + "\n" + ForStream(fd, whole.substr(last_break + 2)) + "\n");
+  std::u16string_view last_line(text);
+  std::string bytes;
+  if (const auto last_break = last_line.rfind(u"\r\n"); last_break != std::u16string_view::npos) {
+    bytes = ForStream(fd, last_line.substr(0, last_break)) + "\n";
+    last_line.remove_prefix(last_break + 2);
   }
+  WriteAll(fd, bytes + ForStream(fd, last_line) + "\n");
 }
 
 double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, u'.'); }

@@ -20,7 +20,6 @@ import gzip
 import io
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
@@ -31,7 +30,7 @@ import zipfile
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import PATTERN, FolderCase, field  # noqa: E402
+from harness import PATTERN, FolderCase, field, require  # noqa: E402
 
 SKIPPED = 77
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -46,15 +45,6 @@ DEB_FILES = {
     "usr/share/lintian/overrides/sizestamp",
 }
 ZIP_FILES = {"sizestamp.exe", "README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"}
-
-
-def require(*tools):
-    missing = [tool for tool in tools if shutil.which(tool) is None]
-    if missing:
-        message = "not installed: " + " ".join(missing)
-        if os.environ.get("CI"):
-            raise AssertionError(message)
-        raise unittest.SkipTest(message)
 
 
 def run(*command, **options):

@@ -21,18 +21,7 @@ enum class ExitStatus : int {
 
 enum class FailureKind { Conversion, InvalidArgument, Overflow, File };
 
-// "conversion", "invalid argument", "overflow" or "file".
-inline const char* KindName(FailureKind kind) noexcept {
-  switch (kind) {
-    case FailureKind::Conversion: return "conversion";
-    case FailureKind::InvalidArgument: return "invalid argument";
-    case FailureKind::Overflow: return "overflow";
-    case FailureKind::File: return "file";
-  }
-  return "unknown";
-}
-
-// KindName in the program's own text.
+// "conversion", "invalid argument", "overflow" or "file", as the failure report names the kind.
 inline std::u16string_view KindText(FailureKind kind) noexcept {
   switch (kind) {
     case FailureKind::Conversion: return u"conversion";
@@ -50,7 +39,7 @@ inline ExitStatus StatusOf(FailureKind kind) noexcept {
     case FailureKind::Overflow: return ExitStatus::OverflowFailure;
     case FailureKind::File: return ExitStatus::FileFailure;
   }
-  return ExitStatus::FileFailure;
+  return ExitStatus::UnexpectedFailure;
 }
 
 // Thrown where a step fails and caught only by RunMain, which reports it and

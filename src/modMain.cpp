@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 
@@ -15,14 +16,18 @@ constexpr char16_t ParametersNotSet[] = u"Error - Parameters not set";
 constexpr char16_t TooLarge[] = u"Error - File can't exceed 4GB";
 constexpr char16_t EditedSuccessfully[] = u"Edited successfully.";
 
-std::u16string Widen(std::string_view Ascii) {
+// Where the size field starts in the target file (counted from 0) and its length.
+constexpr std::uint64_t FieldOffset = 16;
+constexpr std::size_t FieldLength = 6;
+
+std::u16string FromAscii(std::string_view Ascii) {
   return std::u16string(Ascii.begin(), Ascii.end());
 }
 
 std::u16string NumberText(double Value) {
   std::array<char, 32> Buffer{};
   const auto Converted = std::to_chars(Buffer.data(), Buffer.data() + Buffer.size(), Value);
-  return Widen(std::string_view(Buffer.data(), static_cast<std::size_t>(Converted.ptr - Buffer.data())));
+  return FromAscii(std::string_view(Buffer.data(), static_cast<std::size_t>(Converted.ptr - Buffer.data())));
 }
 
 [[noreturn]] void FailOverflow(const std::u16string& Step) {

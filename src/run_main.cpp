@@ -1,3 +1,5 @@
+#include "run_main.h"
+
 #include <exception>
 #include <new>
 

@@ -54,7 +54,7 @@ class Outcomes(Case):
             (["/s", "1.5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size 1.5 is not a whole number\n"),
             (["/s", "5\x1b\x7f", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "5\\x1B\\x7F" is not a number\n'),
             (["/s", "1e999", "/f", "new.bin"], 5, b"", b'sizestamp: overflow failure: the size "1e999" is beyond the range of numbers\n'),
-            (["/s", "5", "/f", "dir"], 6, b"", b'sizestamp: file failure: cannot open "dir": Is a directory\n'),
+            (["/s", "5", "/f", "dir"], 6, b"", b'sizestamp: file failure: cannot open "dir": it is a directory\n'),
         ]
         for args, status, out, err in cases:
             with self.subTest(args=args):
@@ -117,6 +117,35 @@ class Outcomes(Case):
             os.close(terminal)
         self.assertEqual((status, os.read(main, 1000)), (0, b"\\x1B[2J\\x07.bin\r\nEdited successfully.\r\n"))
         self.assertEqual(self.run_tool("/s", "5", "/f", name)[:2], (0, name.encode() + b"\nEdited successfully.\n"))
+
+    def test_what_could_drive_a_terminal_is_escaped_on_one_and_in_every_failure_line(self):
+        # name's bytes, then how a terminal and a failure line show them.
+        for name, shown in ((b"\xc2\x9b2J.bin", b"\\xC2\\x9B2J.bin"),  # CSI, U+009B
+                            (b"\x9b2J.bin", b"\\x9B2J.bin"),  # CSI as a raw byte, no UTF-8
+                            (b"\xc4\x9b.bin", b"\xc4\x9b.bin"),  # e with caron ends in 9B: kept
+                            (b"\xed\xa0\x80\xff.bin", b"\\xED\\xA0\\x80\\xFF.bin")):
+            with self.subTest(name=name):
+                main, terminal = pty.openpty()
+                self.addCleanup(os.close, main)
+                try:
+                    status = self.run_tool(b"/s", b"5", b"/f", name, stdout=terminal)[0]
+                finally:
+                    os.close(terminal)
+                self.assertEqual((status, os.read(main, 1000)), (0, shown + b"\r\nEdited successfully.\r\n"))
+                self.assertEqual(self.run_tool(b"/s", b"5", b"/f", name)[:2], (0, name + b"\nEdited successfully.\n"))
+                os.mkdir(self.path(name.decode(errors="surrogateescape") + "d"))
+                self.assertEqual(self.run_tool(b"/s", b"5", b"/f", name + b"d")[::2],
+                                 (6, b'sizestamp: file failure: cannot open "' + shown + b'd": it is a directory\n'))
+
+    def test_a_long_failure_line_is_cut_to_go_out_in_one_write(self):
+        require("strace")
+        trace = self.path("trace")
+        status, out, err = self.run_tool("/s", "x" * 6000, "/f", "t.bin",
+                                         wrapper=("strace", "-qq", "-o", trace, "-e", "trace=write"))
+        self.assertEqual((status, out, len(err)), (3, b"", 4096))
+        self.assertRegex(err, rb'^sizestamp: conversion failure: the size "x{2000,}\[\.\.\.\]x{2000,}" is not a number\n$')
+        with open(trace) as f:
+            self.assertEqual([line.split(",")[0] for line in f if line.startswith("write(")], ["write(2"])
 
 
 class FieldBytes(Case):
@@ -184,9 +213,9 @@ class FileFailures(Case):
         listener = socket.socket(socket.AF_UNIX)
         listener.bind(self.path("sock"))
         self.addCleanup(listener.close)
-        for name, reason in (("dir", b"Is a directory"), ("dirlink", b"Is a directory"),
-                             ("fifo", b"not a regular file"), ("null", b"not a regular file"),
-                             ("zero", b"not a regular file"), ("sock", b"not a regular file")):
+        for name, reason in (("dir", b"it is a directory"), ("dirlink", b"it is a directory"),
+                             ("fifo", b"it is a device or pipe, not a file"), ("null", b"it is a device or pipe, not a file"),
+                             ("zero", b"it is a device or pipe, not a file"), ("sock", b"it is a device or pipe, not a file")):
             with self.subTest(name=name):
                 self.assert_file_failure(name, reason)
 
@@ -257,7 +286,7 @@ REFUSE = ("/s", "5", "/f", "dir")
 BEFORE = b"x" * 30
 EDITED = BEFORE[:16] + field(305419896) + BEFORE[22:]
 EDITED_OUT = b"t.bin\nEdited successfully.\n"
-REFUSED_ERR = failure_line("open", "Is a directory", "dir")
+REFUSED_ERR = failure_line("open", "it is a directory", "dir")
 LONG_DIR = "d" * 250
 # A failure line longer than the buffer the report is written through.
 REFUSE_LONG = ("/s", "5", "/f", LONG_DIR)
@@ -326,7 +355,7 @@ FAULTS = [
     ("stderr", "retval=0", REFUSE, 6, b"", b"", BEFORE),
     # Once a piece of the line is lost, the rest is not sent.
     ("stderr", "error=EIO", REFUSE_LONG, 6, b"", b"", BEFORE),
-    ("stderr", "error=EINTR", REFUSE_LONG, 6, failure_line("open", "Is a directory", LONG_DIR), b"", BEFORE),
+    ("stderr", "error=EINTR", REFUSE_LONG, 6, failure_line("open", "it is a directory", LONG_DIR), b"", BEFORE),
 ]
 
 

@@ -8,29 +8,30 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "decimal_text.h"
+#include "failure_line.h"
+#include "file_failure.h"
 #include "platform.h"
-#include "platform_common.h"
+#include "run_main.h"
 
 namespace {
 
 int g_argument_count = 0;
 char** g_arguments = nullptr;
 
-std::u16string Widen(const std::string& bytes) {
+std::u16string WidenBytes(const std::string& bytes) {
   std::u16string text;
   for (const char byte : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(byte));
   return text;
 }
 
-char NarrowChar(char16_t ch) { return ch < 256 ? static_cast<char>(ch) : '?'; }
-
-std::string Narrow(std::u16string_view text) {
+// Back to the bytes WidenBytes was given.
+std::string NarrowToBytes(std::u16string_view text) {
   std::string bytes;
-  for (const char16_t ch : text) bytes += NarrowChar(ch);
+  for (const char16_t ch : text) bytes += static_cast<char>(ch);
   return bytes;
 }
 
@@ -55,13 +56,13 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
   return true;
 }
 
-void WriteAll(int fd, const std::string& bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
+void WriteAll(int fd, std::string_view bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
 
 using platform::FailFile;
 
 // A file failure with the system's own wording for error.
 [[noreturn]] void FailWithPosixError(const std::u16string& path, const char16_t* action, int error) {
-  FailFile(path, action, Widen(std::strerror(error)));
+  FailFile(path, action, WidenBytes(std::strerror(error)));
 }
 
 // Owns an open descriptor; Close() reports a failed close, the destructor
@@ -98,15 +99,15 @@ void RequireWithinFileSizeLimit(const std::u16string& path, std::uint64_t end) {
 }
 
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) FailWithPosixError(path, u"open", EISDIR);
-  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", u"not a regular file");
+  if (S_ISDIR(status.st_mode)) FailFile(path, u"open", platform::IsDirectory);
+  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::IsNoFile);
 }
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait
 // for a writer), so the type is checked before the open, and again on the
 // descriptor in case the name changed in between.
 FileDescriptor OpenToEdit(const std::u16string& path) {
-  const std::string name = Narrow(path);
+  const std::string name = NarrowToBytes(path);
   struct stat status {};
   if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
   const int fd = RetryOnInterrupt(
@@ -134,14 +135,12 @@ void Flush(const std::u16string& path, const FileDescriptor& file) {
   if (RetryOnInterrupt([&] { return fsync(file.Get()); }) != 0) FailWithPosixError(path, u"flush", errno);
 }
 
-// On a terminal a name's control characters are shown escaped, so that an
-// escape sequence in it cannot drive the terminal; a pipe or a file gets the
-// exact bytes, which scripts rely on.
+// On a terminal a name's control characters and stray bytes are shown
+// escaped, so that an escape sequence in it cannot drive the terminal; a pipe
+// or a file gets the exact bytes, which scripts rely on.
 std::string ForStream(int fd, std::u16string_view text) {
-  if (isatty(fd) == 0) return Narrow(text);
-  std::string bytes;
-  platform::PutEscaped(text, [&bytes](char16_t ch) { bytes += NarrowChar(ch); });
-  return bytes;
+  if (isatty(fd) == 0) return NarrowToBytes(text);
+  return platform::EscapedText(text, platform::TextUnits::Bytes);
 }
 
 }  // namespace
@@ -154,19 +153,12 @@ std::u16string CommandTail() {
     if (i > 1) tail += ' ';
     tail += g_arguments[i];
   }
-  return Widen(tail);
+  return WidenBytes(tail);
 }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
   const int fd = kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO;
-  // Only the break before the message's last line: a path keeps its own bytes.
-  std::u16string_view last_line(text);
-  std::string bytes;
-  if (const auto last_break = last_line.rfind(u"\r\n"); last_break != std::u16string_view::npos) {
-    bytes = ForStream(fd, last_line.substr(0, last_break)) + "\n";
-    last_line.remove_prefix(last_break + 2);
-  }
-  WriteAll(fd, bytes + ForStream(fd, last_line) + "\n");
+  WriteAll(fd, MessageForStream(text, "\n", [fd](std::u16string_view line) { return ForStream(fd, line); }));
 }
 
 double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, u'.'); }
@@ -181,13 +173,9 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
 }
 
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
-  FixedBufferWriter line([](const char* bytes, std::size_t count) { return WriteAll(STDERR_FILENO, bytes, count); });
-  PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(NarrowChar(ch)); });
-  line.Put('\n');
-  line.Flush();
+  const FailureLine line(kind, cause, TextUnits::Bytes, "\n");
+  WriteAll(STDERR_FILENO, line.Text());
 }
-
-void End(ExitStatus status) { std::exit(static_cast<int>(status)); }
 
 }  // namespace platform
 

@@ -1,12 +1,13 @@
-// What every platform's services share: the file failure's wording, the
-// failure report's line, and the number grammar of TextToDouble. The grammar
-// is checked here, character by character, so that no library parser's
-// extras (inf, nan, hex floats, white space, locale rules) slip through.
+// The number grammar of every platform's TextToDouble. It is checked here,
+// character by character, so that no library parser's extras (inf, nan, hex
+// floats, white space, locale rules) slip through.
+#include "decimal_text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <string>
 
-#include "platform_common.h"
+#include "failure.h"
 
 namespace platform {
 namespace {
@@ -66,16 +67,6 @@ bool IsTooLarge(const DecimalParts& parts) {
 }
 
 }  // namespace
-
-void FailFile(const std::u16string& path, const char16_t* action, const std::u16string& reason) {
-  throw Failure(FailureKind::File, u"cannot " + std::u16string(action) + u" \"" + path + u"\": " + reason);
-}
-
-std::u16string FailureLine(std::u16string_view kind, std::u16string_view cause) {
-  std::u16string line;
-  PutFailureLine(kind, cause, [&line](char16_t ch) { line += ch; });
-  return line;
-}
 
 double ParseDecimalText(const std::u16string& text, char16_t decimal_separator) {
   const DecimalParts parts = Split(text, decimal_separator);

@@ -49,7 +49,7 @@ TEST(EscapedText, Utf16GoesOutAsUtf8WithControlsAndLoneSurrogatesEscaped) {
     std::string shown;
   } cases[] = {
       {u"C:\\data\\\u011B.bin", "C:\\data\\\xC4\x9B.bin"},
-      {u"\u20AC \U0001F600", "\xE2\x82\xAC \xF0\x9F\x98\x80"},
+      {u"\u20AC \U0001F600 \uFFFD", "\xE2\x82\xAC \xF0\x9F\x98\x80 \xEF\xBF\xBD"},
       {u"a\r\nb\u001B\u007F", "a\\x0D\\x0Ab\\x1B\\x7F"},
       {u"\u009B2J \u0080\u009F\u00A0", "\\x9B2J \\x80\\x9F\xC2\xA0"},
       {std::u16string(u"x") + char16_t(0xD800) + u"y", "x\\uD800y"},

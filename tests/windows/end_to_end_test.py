@@ -88,7 +88,7 @@ class CommandLines(WineCase):
         def cannot_open(name, reason=""):
             return ("err", 'sizestamp: file failure: cannot open "%s": %s' % (name, reason))
 
-        device = "not a file but a device"
+        device = "it is a device or pipe, not a file"
         self.check([
             ("{B} /s 5 /f NUL", 6, cannot_open("NUL"), {}),
             ("{B} /s 5 /f CON", 6, cannot_open("CON"), {}),
@@ -155,7 +155,7 @@ class PipeNames(WineCase):
         for path, name, report in zip(paths, names, reports):
             with self.subTest(path=path):
                 self.assertEqual(report["status"], 6, report)
-                self.assert_text(report["err"], 'sizestamp: file failure: cannot open "%s": not a file' % path,
+                self.assert_text(report["err"], 'sizestamp: file failure: cannot open "%s": it is a device or pipe, not a file' % path,
                                  exact=False)
                 self.assertEqual(clients[name], "none")
 

@@ -25,6 +25,8 @@ COVERAGE_NOISE = re.compile(rb"^(?:libgcov )?profiling(?: error)?:.*\n", re.MULT
 # Names the emulator a cross build's program runs under, for the cases it
 # cannot run faithfully.
 EMULATOR = os.environ.get("SIZESTAMP_EMULATOR")
+# strace as the tests run it; a sanitizer build's leak check cannot run under ptrace.
+STRACE = ("env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq")
 
 
 class Case(FolderCase):
@@ -141,7 +143,7 @@ class Outcomes(Case):
         require("strace")
         trace = self.path("trace")
         status, out, err = self.run_tool("/s", "x" * 6000, "/f", "t.bin",
-                                         wrapper=("strace", "-qq", "-o", trace, "-e", "trace=write"))
+                                         wrapper=(*STRACE, "-o", trace, "-e", "trace=write"))
         self.assertEqual((status, out, len(err)), (3, b"", 4096))
         self.assertRegex(err, rb'^sizestamp: conversion failure: the size "x{2000,}\[\.\.\.\]x{2000,}" is not a number\n$')
         with open(trace) as f:
@@ -367,8 +369,7 @@ class FaultInjection(Case):
     def setUp(self):
         super().setUp()
         require("strace")
-        # A sanitizer build's leak check cannot run under ptrace.
-        self.strace = ("env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq")
+        self.strace = STRACE
         os.mkdir(self.path("dir"))
         os.mkdir(self.path(LONG_DIR))
 

@@ -3,6 +3,7 @@
 
 Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 """
+import collections
 import os
 import pty
 import re
@@ -302,53 +303,61 @@ REFUSE_LONG = ("/s", "5", "/f", LONG_DIR)
 
 
 def limit(length):
-    """strace's poke_exit data that makes getrlimit answer a file-size limit
-    of length (rlim_cur, rlim_max) while the real limit stays as it is."""
-    return "poke_exit=@arg4=" + length.to_bytes(8, "little").hex() * 2
+    """strace's poke_exit data that makes the call that asks for the
+    file-size limit answer length (rlim_cur, rlim_max), while the real limit
+    stays as it is. @limit stands for the argument the answer goes to."""
+    return "poke_exit=@limit=" + length.to_bytes(8, "little").hex() * 2
 
 
-# Which call of a trace each case fails: the system call's name, and a pattern
-# its line matches ({fd}: the descriptor the open returned).
-CALLS = {
-    "stat": ("newfstatat", r'newfstatat\(AT_FDCWD, "t\.bin"'),
-    "open": ("openat", r'openat\(AT_FDCWD, "t\.bin"'),
-    "fstat": ("newfstatat", r'newfstatat\({fd}, ""'),
-    "getrlimit": ("prlimit64", r"prlimit64\(0, RLIMIT_FSIZE, NULL"),
-    "pwrite": ("pwrite64", r"pwrite64\({fd},"),
-    "fsync": ("fsync", r"fsync\({fd}\)"),
-    "close": ("close", r"close\({fd}\)"),
-    "stdout": ("write", r"write\(1,"),
-    "stderr": ("write", r"write\(2,"),
+# prlimit64(pid, resource, new, old) or getrlimit(resource, old)
+LIMIT_ARGUMENT = {"prlimit64": "@arg4", "getrlimit": "@arg2", "ugetrlimit": "@arg2"}
+
+
+# What the program asks the system for, the system calls that may carry each
+# request (C libraries and architectures choose differently), and what follows
+# the call's name on its line in a trace ({file}: the descriptor of the open
+# target).
+REQUESTS = {
+    "name status": (("newfstatat", "fstatat64", "statx", "stat", "stat64"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "open": (("openat", "open"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "open file status": (("fstat", "fstat64", "newfstatat", "fstatat64", "statx"), r'{file}(?:, "")?,'),
+    "file-size limit": (("prlimit64", "getrlimit", "ugetrlimit"), r"(?:0, RLIMIT_FSIZE, NULL|RLIMIT_FSIZE), \{"),
+    "field write": (("pwrite64", "pwrite"), r"{file},"),
+    "flush": (("fsync", "fdatasync"), r"{file}\)"),
+    "close": (("close",), r"{file}\)"),
+    "stdout": (("write",), r"1,"),
+    "stderr": (("write",), r"2,"),
 }
 
-# call, what strace makes of it, command, then exit status, standard error,
-# standard output and the file's bytes afterwards.
+# request, what strace makes of its call, command, then exit status, standard error, standard
+# output and the file's bytes afterwards. A row that makes several calls fail
+# has a tuple of requests and one of faults.
 FAULTS = [
     # A failed look before the open leaves the verdict to the open itself.
-    ("stat", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("name status", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
     *[("open", f"error={errno}", EDIT, 6, failure_line("open", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"),
                             ("EAGAIN", "Resource temporarily unavailable"))],
     ("open", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
-    ("fstat", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
+    ("open file status", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
     # Without the limit the write itself would say EFBIG; a faked small limit is refused up front.
-    ("getrlimit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
-    ("getrlimit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
-    ("getrlimit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
-    *[("pwrite", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
+    ("file-size limit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("file-size limit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
+    ("file-size limit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
+    *[("field write", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EFBIG", "File too large"),
                             ("EAGAIN", "Resource temporarily unavailable"))],
-    ("pwrite", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("field write", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
     # A short write: the faked call wrote nothing, the retry writes the rest where it belongs.
-    ("pwrite", "retval=3", EDIT, 0, b"", EDITED_OUT, BEFORE[:19] + field(305419896)[3:] + BEFORE[22:]),
-    ("pwrite", "retval=0", EDIT, 6, failure_line("write", "Input/output error"), b"", BEFORE),
+    ("field write", "retval=3", EDIT, 0, b"", EDITED_OUT, BEFORE[:19] + field(305419896)[3:] + BEFORE[22:]),
+    ("field write", "retval=0", EDIT, 6, failure_line("write", "Input/output error"), b"", BEFORE),
     # After the write the field may be in the file already; success is never reported.
-    *[("fsync", f"error={errno}", EDIT, 6, failure_line("flush", reason), b"", EDITED)
+    *[("flush", f"error={errno}", EDIT, 6, failure_line("flush", reason), b"", EDITED)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
-    ("fsync", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("flush", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
     # A failed close is not retried: on Linux the descriptor is gone whatever it returns.
     *[("close", f"error={errno}", EDIT, 6, failure_line("close", reason), b"", EDITED)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
@@ -369,8 +378,8 @@ FAULTS = [
 
 
 class FaultInjection(Case):
-    """Each system call of the file service and of the messages, made to fail
-    in the real program by strace."""
+    """Each request the file service and the messages make of the system,
+    made to fail in the real program by strace."""
 
     def setUp(self):
         super().setUp()
@@ -379,34 +388,46 @@ class FaultInjection(Case):
         os.mkdir(self.path("dir"))
         os.mkdir(self.path(LONG_DIR))
 
-    def occurrence(self, command, call):
-        """Which call of its name the case's call is, in a plain trace of the same run."""
-        name, pattern = CALLS[call]
+    def first_call(self, command, request, injected):
+        """The system call that carries the request in a run of command with
+        the strace options injected, and which call of that name it is."""
         self.make("t.bin", BEFORE)
         trace = self.path("trace")
-        traced = ",".join(sorted({name for name, _ in CALLS.values()}))
-        subprocess.run([*self.strace, "-o", trace, "-e", "trace=" + traced, PROGRAM, *command],
+        subprocess.run([*self.strace, "-o", trace, *injected, PROGRAM, *command],
                        cwd=self.dir, capture_output=True, timeout=20, check=False)
         with open(trace) as f:
             lines = f.read().splitlines()
-        opened = next((n for n, line in enumerate(lines) if re.match(CALLS["open"][1], line)), len(lines))
-        fd = lines[opened].rsplit("= ", 1)[1] if opened < len(lines) else "-1"
-        count = 0
+
+        def line_pattern(request, file=""):
+            calls, arguments = REQUESTS[request]
+            return rf"({'|'.join(calls)})\(" + arguments.replace("{file}", file)
+
+        # The descriptor the target was opened as, and where; the loader's
+        # calls on a descriptor of the same number come before.
+        opened, file = next(((n, line.rsplit("= ", 1)[1]) for n, line in enumerate(lines)
+                             if re.match(line_pattern("open") + r".* = \d+$", line)), (len(lines), "-1"))
+        counts = collections.Counter()
         for n, line in enumerate(lines):
-            if line.startswith(name + "("):
-                count += 1
-                # The loader's calls on a descriptor of the same number come before the open.
-                if ("{fd}" not in pattern or n > opened) and re.match(pattern.format(fd=fd), line):
-                    return count
-        self.fail(f"no {call} call in the trace:\n" + "\n".join(lines))
+            call = line.split("(", 1)[0]
+            counts[call] += 1
+            if ("{file}" not in REQUESTS[request][1] or n > opened) and re.match(line_pattern(request, file=file), line):
+                return call, counts[call]
+        self.fail(f"no call for {request} in the trace:\n" + "\n".join(lines))
 
     def test_each_failure_ends_as_the_call_can_end(self):
-        for call, fault, command, status, err, out, content in FAULTS:
-            with self.subTest(call=call, fault=fault):
-                when = self.occurrence(command, call)
+        for requests, faults, command, status, err, out, content in FAULTS:
+            with self.subTest(requests=requests, faults=faults):
+                if isinstance(requests, str):
+                    requests, faults = (requests,), (faults,)
+                # Each fault is placed at its request's first call in a run
+                # with the faults before it.
+                injected = []
+                for request, fault in zip(requests, faults):
+                    call, when = self.first_call(command, request, injected)
+                    fault = fault.replace("@limit", LIMIT_ARGUMENT.get(call, "@limit"))
+                    injected += ["-e", f"inject={call}:{fault}:when={when}"]
                 self.make("t.bin", BEFORE)
-                inject = f"inject={CALLS[call][0]}:{fault}:when={when}"
-                wrapper = (*self.strace, "-o", "/dev/null", "-e", inject)
+                wrapper = (*self.strace, "-o", "/dev/null", *injected)
                 self.assertEqual(self.run_tool(*command, wrapper=wrapper), (status, out, err))
                 self.assertEqual(self.read("t.bin"), content)
 

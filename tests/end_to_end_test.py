@@ -36,10 +36,10 @@ class Case(FolderCase):
                               preexec_fn=prepare, timeout=20)
         return done.returncode, done.stdout, done.stderr and COVERAGE_NOISE.sub(b"", done.stderr)
 
-    def assert_file_failure(self, name, reason, *args, prepare=None):
+    def assert_file_failure(self, name, reason, *args, prepare=None, action=rb"\w+"):
         status, out, err = self.run_tool("/s", "5", "/f", name, *args, prepare=prepare)
         self.assertEqual((status, out), (6, NOTHING_WRITTEN), err)
-        self.assertRegex(err, rb'^sizestamp: file failure: cannot \w+ "' + name.encode() + b'": ' + reason + b"\n$")
+        self.assertRegex(err, rb'^sizestamp: file failure: cannot ' + action + b' "' + name.encode() + b'": ' + reason + b"\n$")
 
 
 class Outcomes(Case):
@@ -210,6 +210,12 @@ class FieldBytes(Case):
             self.assertEqual(f.read(32), bytes(16) + field(305419896) + bytes(10))
 
 
+def file_size_limit(length):
+    """Sets a file-size limit of length bytes in the program's process; None
+    leaves the limit as it is."""
+    return None if length is None else lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (length, length))
+
+
 class FileFailures(Case):
     """Each ends in a file failure with a report, and nothing is written."""
 
@@ -225,24 +231,41 @@ class FileFailures(Case):
         for name, reason in (("dir", b"it is a directory"), ("dirlink", b"it is a directory"),
                              ("fifo", b"it is a device or pipe, not a file"), ("null", b"it is a device or pipe, not a file"),
                              ("zero", b"it is a device or pipe, not a file"), ("sock", b"it is a device or pipe, not a file")):
-            with self.subTest(name=name):
-                self.assert_file_failure(name, reason)
+            # A limit that refuses every write changes nothing: what cannot be
+            # opened is reported as what it is.
+            for limit in (None, 0):
+                with self.subTest(name=name, limit=limit):
+                    self.assert_file_failure(name, reason, prepare=file_size_limit(limit), action=b"open")
 
-    def test_missing_folder_and_overlong_name(self):
+    def test_missing_folder_and_names_that_lead_nowhere(self):
         os.symlink("missing/t.bin", self.path("dangling"))
-        self.assert_file_failure("dangling", b"No such file or directory")
-        self.assert_file_failure("n" * 300, b"File name too long")
+        os.symlink(self.path("missing/t.bin"), self.path("absolute"))
+        # 40 links, the most Linux follows, the last into a missing folder.
+        for n in range(40):
+            os.symlink(f"link{n + 1}" if n < 39 else "missing/t.bin", self.path(f"link{n}"))
+        os.symlink("loop", self.path("loop"))
+        names = os.listdir(self.dir)
+        for name, reason in (("dangling", b"No such file or directory"), ("absolute", b"No such file or directory"),
+                             ("link0", b"No such file or directory"), ("loop", b"Too many levels of symbolic links"),
+                             ("n" * 300, b"File name too long")):
+            for limit in (None, 0):
+                with self.subTest(name=name[:10], limit=limit):
+                    self.assert_file_failure(name, reason, prepare=file_size_limit(limit), action=b"open")
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(names), "a file was created")
 
     def test_file_size_limit(self):
         content = self.make("small.bin", b"12345")
-        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (18, 18))
+        limit = file_size_limit(18)
         self.assert_file_failure("small.bin", b"File too large", prepare=limit)
         self.assert_file_failure("new.bin", b"File too large", prepare=limit)
+        # A missing file that a link leads to in a folder that is there.
+        os.symlink("linked.bin", self.path("link"))
+        self.assert_file_failure("link", b"File too large", prepare=limit)
         self.assertEqual(self.read("small.bin"), content)
-        self.assertFalse(os.path.exists(self.path("new.bin")))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["link", "small.bin"], "a file was created")
         # The field ends at byte 22: a limit of 22 is enough.
-        self.assert_file_failure("small.bin", b"File too large", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (21, 21)))
-        status = self.run_tool("/s", "5", "/f", "small.bin", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (22, 22)))[0]
+        self.assert_file_failure("small.bin", b"File too large", prepare=file_size_limit(21))
+        status = self.run_tool("/s", "5", "/f", "small.bin", prepare=file_size_limit(22))[0]
         self.assertEqual((status, self.read("small.bin")), (0, content + bytes(11) + field(5)))
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")

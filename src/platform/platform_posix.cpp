@@ -2,6 +2,7 @@
 // characters, so a file name reaches open() exactly as it was typed, whatever
 // its encoding.
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -89,13 +90,30 @@ class FileDescriptor {
   int fd_;
 };
 
-// Without this check a write past the limit would be cut short or killed by
-// SIGXFSZ; refusing up front leaves the file as it was.
-void RequireWithinFileSizeLimit(const std::u16string& path, std::uint64_t end) {
+// Whether the process's file-size limit refuses a write that ends at end.
+// Without this check such a write would be cut short or killed by SIGXFSZ;
+// refusing up front leaves the file as it was.
+bool ExceedsFileSizeLimit(std::uint64_t end) {
   rlimit limit{};
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur) {
-    FailWithPosixError(path, u"write", EFBIG);
+  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur;
+}
+
+// The part of name up to its last '/', with it: empty for a name in the
+// current folder (npos + 1 is 0).
+std::string FolderPart(const std::string& name) { return name.substr(0, name.rfind('/') + 1); }
+
+// The folder the open would create a missing target in: that of the name,
+// or of the last link it leads through. Linux follows at most 40 links, and
+// a link's text (at most PATH_MAX - 1 bytes) always fits.
+std::string FolderToCreateIn(std::string name) {
+  char link[PATH_MAX];
+  for (int followed = 0; followed < 40; ++followed) {
+    const ssize_t length = readlink(name.c_str(), link, sizeof link);
+    if (length < 0) break;
+    const std::string target(link, static_cast<std::size_t>(length));
+    name = target.front() == '/' ? target : FolderPart(name) + target;
   }
+  return FolderPart(name) + ".";
 }
 
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
@@ -105,11 +123,22 @@ void RequireRegularFile(const std::u16string& path, const struct stat& status) {
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait
 // for a writer), so the type is checked before the open, and again on the
-// descriptor in case the name changed in between.
-FileDescriptor OpenToEdit(const std::u16string& path) {
+// descriptor in case the name changed in between. A file-size limit meets
+// only what could be written: a name that leads nowhere is reported as such
+// (stat's cause, or the missing folder it would be created in), and a missing
+// file that the limit refuses is not created.
+FileDescriptor OpenToEdit(const std::u16string& path, std::uint64_t end) {
   const std::string name = NarrowToBytes(path);
   struct stat status {};
-  if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
+  const int stat_error = stat(name.c_str(), &status) == 0 ? 0 : errno;
+  if (stat_error == 0) RequireRegularFile(path, status);
+  if (ExceedsFileSizeLimit(end)) {
+    if (stat_error != 0 && stat_error != ENOENT) FailWithPosixError(path, u"open", stat_error);
+    if (stat_error == ENOENT && stat(FolderToCreateIn(name).c_str(), &status) != 0) {
+      FailWithPosixError(path, u"open", errno);
+    }
+    FailWithPosixError(path, u"write", EFBIG);
+  }
   const int fd = RetryOnInterrupt(
       [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
   if (fd < 0) FailWithPosixError(path, u"open", errno);
@@ -165,8 +194,7 @@ double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, 
 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
-  RequireWithinFileSizeLimit(path, offset + count);
-  FileDescriptor file = OpenToEdit(path);
+  FileDescriptor file = OpenToEdit(path, offset + count);
   WriteAllAt(path, file, bytes, count, offset);
   Flush(path, file);
   if (!file.Close()) FailWithPosixError(path, u"close", errno);

@@ -4,6 +4,7 @@
 Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 """
 import collections
+import fcntl
 import os
 import pty
 import re
@@ -198,6 +199,27 @@ class FieldBytes(Case):
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.bin"), b"x" * 16 + field(3) + b"x" * 8)
 
+    def test_a_file_under_a_lease_is_edited_once_its_holder_gives_it_up(self):
+        # This process holds a read lease (as an NFS delegation or a Samba
+        # oplock would) and gives it up on the signal the program's open
+        # makes the kernel send.
+        content = self.make("leased.bin", bytes(range(40)))
+        holder = os.open(self.path("leased.bin"), os.O_RDONLY)
+        self.addCleanup(os.close, holder)
+        signals = []
+
+        def give_up(number, _):
+            signals.append(number)
+            fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_UNLCK)
+
+        self.addCleanup(signal.signal, signal.SIGIO, signal.signal(signal.SIGIO, give_up))
+        try:
+            fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_RDLCK)
+        except OSError as error:
+            unavailable(f"cannot take a lease here: {error}")
+        self.assertEqual(self.run_tool("/s", "258", "/f", "leased.bin"), (0, b"leased.bin\nEdited successfully.\n", b""))
+        self.assertEqual((signals, self.read("leased.bin")), ([signal.SIGIO], content[:16] + field(258) + content[22:]))
+
     def test_sparse_five_gib_target_is_neither_read_nor_grown(self):
         length = 5 << 30
         with open(self.path("big"), "wb") as f:
@@ -339,7 +361,7 @@ LIMIT_ARGUMENT = {"prlimit64": "@arg4", "getrlimit": "@arg2", "ugetrlimit": "@ar
 # What the program asks the system for, the system calls that may carry each
 # request (C libraries and architectures choose differently), and what follows
 # the call's name on its line in a trace ({file}: the descriptor of the open
-# target).
+# target, {lease}: that of the kernel's lease-break time).
 REQUESTS = {
     "name status": (("newfstatat", "fstatat64", "statx", "stat", "stat64"), r'(?:AT_FDCWD, )?"t\.bin"'),
     "open": (("openat", "open"), r'(?:AT_FDCWD, )?"t\.bin"'),
@@ -348,21 +370,35 @@ REQUESTS = {
     "field write": (("pwrite64", "pwrite"), r"{file},"),
     "flush": (("fsync", "fdatasync"), r"{file}\)"),
     "close": (("close",), r"{file}\)"),
+    "lease time open": (("openat", "open"), r'(?:AT_FDCWD, )?"/proc/sys/fs/lease-break-time"'),
+    "lease time read": (("read", "pread64"), r"{lease},"),
+    "pause": (("clock_nanosleep", "clock_nanosleep_time64", "nanosleep"), r""),
     "stdout": (("write",), r"1,"),
     "stderr": (("write",), r"2,"),
 }
 
 # request, what strace makes of its call, command, then exit status, standard error, standard
 # output and the file's bytes afterwards. A row that makes several calls fail
-# has a tuple of requests and one of faults.
+# has a tuple of requests and one of faults; a fault that ends in ONWARDS
+# fails every call of the same name from its request's first.
+ONWARDS = ":onwards"
 FAULTS = [
     # A failed look before the open leaves the verdict to the open itself.
     ("name status", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
     *[("open", f"error={errno}", EDIT, 6, failure_line("open", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
-                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"),
-                            ("EAGAIN", "Resource temporarily unavailable"))],
+                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
     ("open", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    # A file under a lease: the open is tried again until the lease is given
+    # up, for at most the kernel's time for it (45 s when it cannot be read).
+    ("open", "error=EAGAIN", EDIT, 0, b"", EDITED_OUT, EDITED),
+    (("open", "lease time read"), ("error=EAGAIN", "error=EIO"), EDIT, 0, b"", EDITED_OUT, EDITED),
+    # Every open fails, the lease time's too, and the pauses take no time.
+    (("open", "pause"), ("error=EAGAIN" + ONWARDS, "retval=0" + ONWARDS), EDIT, 6,
+     failure_line("open", "another program holds a lease on it and did not give it up within 45 s"), b"", BEFORE),
+    # Only a name that stat found to be a regular file is waited for.
+    (("name status", "open"), ("error=EIO", "error=EAGAIN"), EDIT, 6,
+     failure_line("open", "Resource temporarily unavailable"), b"", BEFORE),
     ("open file status", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
     # Without the limit the write itself would say EFBIG; a faked small limit is refused up front.
     ("file-size limit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
@@ -421,19 +457,26 @@ class FaultInjection(Case):
         with open(trace) as f:
             lines = f.read().splitlines()
 
-        def line_pattern(request, file=""):
+        def line_pattern(request, **descriptors):
             calls, arguments = REQUESTS[request]
-            return rf"({'|'.join(calls)})\(" + arguments.replace("{file}", file)
+            for name, number in descriptors.items():
+                arguments = arguments.replace("{" + name + "}", number)
+            return rf"({'|'.join(calls)})\(" + arguments
 
-        # The descriptor the target was opened as, and where; the loader's
-        # calls on a descriptor of the same number come before.
-        opened, file = next(((n, line.rsplit("= ", 1)[1]) for n, line in enumerate(lines)
-                             if re.match(line_pattern("open") + r".* = \d+$", line)), (len(lines), "-1"))
+        # The descriptor the request's call is made on, and where it was
+        # opened: the loader's calls on a descriptor of the same number come
+        # before.
+        descriptors, opened = {}, -1
+        for name, opening in (("file", "open"), ("lease", "lease time open")):
+            if "{" + name + "}" in REQUESTS[request][1]:
+                opened, descriptors[name] = next(
+                    ((n, line.rsplit("= ", 1)[1]) for n, line in enumerate(lines)
+                     if re.match(line_pattern(opening) + r".* = \d+$", line)), (len(lines), "-1"))
         counts = collections.Counter()
         for n, line in enumerate(lines):
             call = line.split("(", 1)[0]
             counts[call] += 1
-            if ("{file}" not in REQUESTS[request][1] or n > opened) and re.match(line_pattern(request, file=file), line):
+            if n > opened and re.match(line_pattern(request, **descriptors), line):
                 return call, counts[call]
         self.fail(f"no call for {request} in the trace:\n" + "\n".join(lines))
 
@@ -443,12 +486,14 @@ class FaultInjection(Case):
                 if isinstance(requests, str):
                     requests, faults = (requests,), (faults,)
                 # Each fault is placed at its request's first call in a run
-                # with the faults before it.
-                injected = []
+                # with the faults before it, each at its first call only.
+                at_first, injected = [], []
                 for request, fault in zip(requests, faults):
-                    call, when = self.first_call(command, request, injected)
+                    call, when = self.first_call(command, request, at_first)
                     fault = fault.replace("@limit", LIMIT_ARGUMENT.get(call, "@limit"))
-                    injected += ["-e", f"inject={call}:{fault}:when={when}"]
+                    once = f"inject={call}:{fault.removesuffix(ONWARDS)}:when={when}"
+                    at_first += ["-e", once]
+                    injected += ["-e", once + ("+" if fault.endswith(ONWARDS) else "")]
                 self.make("t.bin", BEFORE)
                 wrapper = (*self.strace, "-o", "/dev/null", *injected)
                 self.assertEqual(self.run_tool(*command, wrapper=wrapper), (status, out, err))

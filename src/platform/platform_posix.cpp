@@ -6,9 +6,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -116,6 +119,39 @@ std::string FolderToCreateIn(std::string name) {
   return FolderPart(name) + ".";
 }
 
+// How long the kernel lets a lease holder take to give its lease up before
+// it breaks the lease itself; the kernel's default when that cannot be read.
+int LeaseBreakSeconds() {
+  const FileDescriptor file(
+      RetryOnInterrupt([] { return open("/proc/sys/fs/lease-break-time", O_RDONLY | O_CLOEXEC); }));
+  char text[16] = {};
+  if (!file.IsValid() || RetryOnInterrupt([&] { return read(file.Get(), text, sizeof text - 1); }) <= 0) return 45;
+  return std::max(std::atoi(text), 0);
+}
+
+// Another program's lease on the file (an NFS delegation, a Samba oplock)
+// makes the open fail with EWOULDBLOCK while the kernel asks the holder to
+// give it up, so the open of a regular file is tried again until it has, for
+// at most the time the kernel grants the holder. The open never blocks: a
+// FIFO put in the name's place since it was looked at cannot hold it up.
+int OpenWaitingForLease(const std::u16string& path, const std::string& name, bool regular) {
+  constexpr long long kTriesPerSecond = 100;
+  constexpr timespec kPause{0, 1'000'000'000 / kTriesPerSecond};
+  int seconds = -1;  // read when a lease is first met
+  for (long long pauses = 0;; ++pauses) {
+    const int fd = RetryOnInterrupt(
+        [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
+    if (fd >= 0 || errno != EWOULDBLOCK || !regular) return fd;
+    if (seconds < 0) seconds = LeaseBreakSeconds();
+    if (pauses == seconds * kTriesPerSecond) {
+      FailFile(path, u"open",
+               u"another program holds a lease on it and did not give it up within " +
+                   WidenBytes(std::to_string(seconds)) + u" s");
+    }
+    nanosleep(&kPause, nullptr);
+  }
+}
+
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
   if (S_ISDIR(status.st_mode)) FailFile(path, u"open", platform::IsDirectory);
   if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::IsNoFile);
@@ -139,8 +175,7 @@ FileDescriptor OpenToEdit(const std::u16string& path, std::uint64_t end) {
     }
     FailWithPosixError(path, u"write", EFBIG);
   }
-  const int fd = RetryOnInterrupt(
-      [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
+  const int fd = OpenWaitingForLease(path, name, stat_error == 0);
   if (fd < 0) FailWithPosixError(path, u"open", errno);
   FileDescriptor file(fd);
   if (fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);

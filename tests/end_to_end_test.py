@@ -37,10 +37,24 @@ class Case(FolderCase):
                               preexec_fn=prepare, timeout=20)
         return done.returncode, done.stdout, done.stderr and COVERAGE_NOISE.sub(b"", done.stderr)
 
+    def lay_out_dead_ends(self):
+        os.symlink("missing/t.bin", self.path("dangling"))
+        os.symlink(self.path("missing/t.bin"), self.path("absolute"))
+        # 40 links, the most Linux follows, the last into a missing folder.
+        for n in range(40):
+            os.symlink(f"link{n + 1}" if n < 39 else "missing/t.bin", self.path(f"link{n}"))
+        os.symlink("loop", self.path("loop"))
+
     def assert_file_failure(self, name, reason, *args, prepare=None, action=rb"\w+"):
         status, out, err = self.run_tool("/s", "5", "/f", name, *args, prepare=prepare)
         self.assertEqual((status, out), (6, NOTHING_WRITTEN), err)
         self.assertRegex(err, rb'^sizestamp: file failure: cannot ' + action + b' "' + name.encode() + b'": ' + reason + b"\n$")
+
+
+# Names that lead nowhere (Case.lay_out_dead_ends makes them), and why.
+DEAD_ENDS = [("dangling", "No such file or directory"), ("absolute", "No such file or directory"),
+             ("link0", "No such file or directory"), ("loop", "Too many levels of symbolic links"),
+             ("n" * 300, "File name too long")]
 
 
 class Outcomes(Case):
@@ -260,19 +274,12 @@ class FileFailures(Case):
                     self.assert_file_failure(name, reason, prepare=file_size_limit(limit), action=b"open")
 
     def test_missing_folder_and_names_that_lead_nowhere(self):
-        os.symlink("missing/t.bin", self.path("dangling"))
-        os.symlink(self.path("missing/t.bin"), self.path("absolute"))
-        # 40 links, the most Linux follows, the last into a missing folder.
-        for n in range(40):
-            os.symlink(f"link{n + 1}" if n < 39 else "missing/t.bin", self.path(f"link{n}"))
-        os.symlink("loop", self.path("loop"))
+        self.lay_out_dead_ends()
         names = os.listdir(self.dir)
-        for name, reason in (("dangling", b"No such file or directory"), ("absolute", b"No such file or directory"),
-                             ("link0", b"No such file or directory"), ("loop", b"Too many levels of symbolic links"),
-                             ("n" * 300, b"File name too long")):
+        for name, reason in DEAD_ENDS:
             for limit in (None, 0):
                 with self.subTest(name=name[:10], limit=limit):
-                    self.assert_file_failure(name, reason, prepare=file_size_limit(limit), action=b"open")
+                    self.assert_file_failure(name, reason.encode(), prepare=file_size_limit(limit), action=b"open")
         self.assertEqual(sorted(os.listdir(self.dir)), sorted(names), "a file was created")
 
     def test_file_size_limit(self):
@@ -377,11 +384,11 @@ REQUESTS = {
     "stderr": (("write",), r"2,"),
 }
 
-# request, what strace makes of its call, command, then exit status, standard error, standard
-# output and the file's bytes afterwards. A row that makes several calls fail
-# has a tuple of requests and one of faults; a fault that ends in ONWARDS
-# fails every call of the same name from its request's first.
-ONWARDS = ":onwards"
+# request, what strace makes of its call, command, then exit status, standard
+# error, standard output and the file's bytes afterwards. A row that makes
+# several calls fail has a tuple of requests and one of faults. A fault
+# reaches its request's first call, or as many calls of that name from there
+# as its calls= says (all: every one).
 FAULTS = [
     # A failed look before the open leaves the verdict to the open itself.
     ("name status", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
@@ -392,10 +399,15 @@ FAULTS = [
     # A file under a lease: the open is tried again until the lease is given
     # up, for at most the kernel's time for it (45 s when it cannot be read).
     ("open", "error=EAGAIN", EDIT, 0, b"", EDITED_OUT, EDITED),
+    # The next two opens fail too: the lease time's, and the target's again.
+    ("open", "error=EAGAIN:calls=3", EDIT, 0, b"", EDITED_OUT, EDITED),
     (("open", "lease time read"), ("error=EAGAIN", "error=EIO"), EDIT, 0, b"", EDITED_OUT, EDITED),
     # Every open fails, the lease time's too, and the pauses take no time.
-    (("open", "pause"), ("error=EAGAIN" + ONWARDS, "retval=0" + ONWARDS), EDIT, 6,
+    (("open", "pause"), ("error=EAGAIN:calls=all", "retval=0:calls=all"), EDIT, 6,
      failure_line("open", "another program holds a lease on it and did not give it up within 45 s"), b"", BEFORE),
+    # A lease-break time of 0 ("0\n"): the program does not wait.
+    (("open", "lease time read"), ("error=EAGAIN", "retval=2:poke_exit=@arg2=300a"), EDIT, 6,
+     failure_line("open", "another program holds a lease on it and did not give it up within 0 s"), b"", BEFORE),
     # Only a name that stat found to be a regular file is waited for.
     (("name status", "open"), ("error=EIO", "error=EAGAIN"), EDIT, 6,
      failure_line("open", "Resource temporarily unavailable"), b"", BEFORE),
@@ -404,6 +416,10 @@ FAULTS = [
     ("file-size limit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
     ("file-size limit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
     ("file-size limit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
+    # Under a limit that refuses the write, what cannot be opened is reported as such.
+    *[("file-size limit", limit(0), ("/s", "5", "/f", name), 6, failure_line("open", reason, name), b"", BEFORE)
+      for name, reason in DEAD_ENDS],
+    ("file-size limit", limit(0), ("/s", "5", "/f", "new.bin"), 6, failure_line("write", "File too large", "new.bin"), b"", BEFORE),
     *[("field write", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EFBIG", "File too large"),
@@ -446,16 +462,21 @@ class FaultInjection(Case):
         self.strace = STRACE
         os.mkdir(self.path("dir"))
         os.mkdir(self.path(LONG_DIR))
+        self.lay_out_dead_ends()
 
     def first_call(self, command, request, injected):
         """The system call that carries the request in a run of command with
         the strace options injected, and which call of that name it is."""
         self.make("t.bin", BEFORE)
         trace = self.path("trace")
+        names = set(os.listdir(self.dir)) | {"trace"}
         subprocess.run([*self.strace, "-o", trace, *injected, PROGRAM, *command],
                        cwd=self.dir, capture_output=True, timeout=20, check=False)
         with open(trace) as f:
             lines = f.read().splitlines()
+        # What this run created must not be there for the case's own run.
+        for name in set(os.listdir(self.dir)) - names:
+            os.remove(self.path(name))
 
         def line_pattern(request, **descriptors):
             calls, arguments = REQUESTS[request]
@@ -487,17 +508,27 @@ class FaultInjection(Case):
                     requests, faults = (requests,), (faults,)
                 # Each fault is placed at its request's first call in a run
                 # with the faults before it, each at its first call only.
-                at_first, injected = [], []
+                at_first, injected, meant = [], [], collections.Counter()
                 for request, fault in zip(requests, faults):
                     call, when = self.first_call(command, request, at_first)
                     fault = fault.replace("@limit", LIMIT_ARGUMENT.get(call, "@limit"))
-                    once = f"inject={call}:{fault.removesuffix(ONWARDS)}:when={when}"
-                    at_first += ["-e", once]
-                    injected += ["-e", once + ("+" if fault.endswith(ONWARDS) else "")]
+                    fault, _, calls = fault.partition(":calls=")
+                    at_first += ["-e", f"inject={call}:{fault}:when={when}"]
+                    # How many calls the trace must show tampered with ("all": more than one).
+                    meant[call] += int(calls) if calls.isdigit() else 1 + (calls == "all")
+                    if calls:  # strace's when= for a range of calls, or for every one from the first
+                        calls = "+" if calls == "all" else f"..{when + int(calls) - 1}"
+                    injected += ["-e", f"inject={call}:{fault}:when={when}{calls}"]
                 self.make("t.bin", BEFORE)
-                wrapper = (*self.strace, "-o", "/dev/null", *injected)
+                trace = self.path("injected")
+                names = set(os.listdir(self.dir)) | {"injected"}
+                wrapper = (*self.strace, "-o", trace, *injected)
                 self.assertEqual(self.run_tool(*command, wrapper=wrapper), (status, out, err))
                 self.assertEqual(self.read("t.bin"), content)
+                self.assertLessEqual(set(os.listdir(self.dir)), names, "a file was created")
+                with open(trace) as f:
+                    marked = collections.Counter(line.split("(", 1)[0] for line in f if re.search(r"\(INJECTED[^)]*\)$", line))
+                self.assertGreaterEqual(marked, meant, "strace did not reach the calls meant")
 
 
 if __name__ == "__main__":

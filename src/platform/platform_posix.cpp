@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "decimal_text.h"
 #include "failure_line.h"
@@ -105,18 +106,21 @@ bool ExceedsFileSizeLimit(std::uint64_t end) {
 // current folder (npos + 1 is 0).
 std::string FolderPart(const std::string& name) { return name.substr(0, name.rfind('/') + 1); }
 
-// The folder the open would create a missing target in: that of the name,
-// or of the last link it leads through. Linux follows at most 40 links, and
-// a link's text (at most PATH_MAX - 1 bytes) always fits.
-std::string FolderToCreateIn(std::string name) {
+// The open would create a missing target in the folder of its name, or of
+// the last link the name leads through; a missing folder there is what the
+// open would report. Linux follows at most 40 links, and a link's text (at
+// most PATH_MAX - 1 bytes) always fits.
+void RequireFolderToCreateIn(const std::u16string& path, std::string name) {
   char link[PATH_MAX];
   for (int followed = 0; followed < 40; ++followed) {
     const ssize_t length = readlink(name.c_str(), link, sizeof link);
     if (length < 0) break;
-    const std::string target(link, static_cast<std::size_t>(length));
-    name = target.front() == '/' ? target : FolderPart(name) + target;
+    std::string target(link, static_cast<std::size_t>(length));
+    if (target.front() != '/') target.insert(0, FolderPart(name));
+    name = std::move(target);
   }
-  return FolderPart(name) + ".";
+  struct stat status {};
+  if (stat((FolderPart(name) + ".").c_str(), &status) != 0) FailWithPosixError(path, u"open", errno);
 }
 
 // How long the kernel lets a lease holder take to give its lease up before
@@ -169,10 +173,8 @@ FileDescriptor OpenToEdit(const std::u16string& path, std::uint64_t end) {
   const int stat_error = stat(name.c_str(), &status) == 0 ? 0 : errno;
   if (stat_error == 0) RequireRegularFile(path, status);
   if (ExceedsFileSizeLimit(end)) {
+    if (stat_error == ENOENT) RequireFolderToCreateIn(path, name);
     if (stat_error != 0 && stat_error != ENOENT) FailWithPosixError(path, u"open", stat_error);
-    if (stat_error == ENOENT && stat(FolderToCreateIn(name).c_str(), &status) != 0) {
-      FailWithPosixError(path, u"open", errno);
-    }
     FailWithPosixError(path, u"write", EFBIG);
   }
   const int fd = OpenWaitingForLease(path, name, stat_error == 0);

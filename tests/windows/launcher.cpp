@@ -20,6 +20,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -96,6 +97,41 @@ DWORD Finish(PROCESS_INFORMATION& process) {
 
 std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
 
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The desktop the "run" cases start on. Wine without a display shows no box,
+// but on Windows the user's desktop would show one and wait for a click:
+// there they start on a window station of their own that no one sees, as a
+// service's, where the programs write to their streams instead. Empty: the
+// launcher's own.
+const std::wstring& RunDesktop() {
+  static const std::wstring desktop = []() -> std::wstring {
+    if (UnderWine()) return {};
+    const std::wstring name = L"sizestamp-test-" + std::to_wstring(GetCurrentProcessId());
+    // Kept open for the launcher's life: the station lasts while a handle does.
+    const HWINSTA hidden = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    const HWINSTA own = GetProcessWindowStation();
+    HDESK made = nullptr;
+    DWORD error = 0;
+    if (hidden == nullptr || !SetProcessWindowStation(hidden)) {
+      error = GetLastError();
+    } else {
+      made = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+      error = GetLastError();
+      SetProcessWindowStation(own);
+    }
+    if (made == nullptr) {
+      std::fprintf(stderr, "launcher: no hidden window station: error %lu\n", static_cast<unsigned long>(error));
+      std::exit(2);
+    }
+    return name + L"\\Default";
+  }();
+  return desktop;
+}
+
 std::string RunCase(const std::wstring& program, const std::wstring& command_line,
                     const std::string& output_base) {
   STARTUPINFOW startup{};
@@ -103,6 +139,8 @@ std::string RunCase(const std::wstring& program, const std::wstring& command_lin
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = InheritableFile(output_base + ".out");
   startup.hStdError = InheritableFile(output_base + ".err");
+  std::wstring desktop = RunDesktop();
+  if (!desktop.empty()) startup.lpDesktop = desktop.data();
   PROCESS_INFORMATION process{};
   const bool started = Start(program, command_line, startup, process);
   const DWORD error = GetLastError();

@@ -45,8 +45,9 @@ class WineCase(FolderCase):
 
     def launch(self, mode, lines, display=False):
         """Starts sizestamp.exe once for each command line of lines, through
-        the launcher; returns its reports, one per line. In the mode "run" a
-        report holds the program's standard output and error too."""
+        the launcher; returns its reports, one per line. In the modes "run"
+        and "hidden" a report holds the program's standard output and error
+        too."""
         cases = self.path(mode + ".txt")
         with open(cases, "w", encoding="utf-8", newline="\n") as file:
             file.writelines(line + "\n" for line in lines)
@@ -61,7 +62,7 @@ class WineCase(FolderCase):
             with open(cases + ".json", encoding="utf-8") as file:
                 reports = [json.loads(line) for line in file]
         self.assertEqual(len(reports), len(lines), result)
-        if mode == "run":
+        if mode in ("run", "hidden"):
             for n, report in enumerate(reports):
                 for stream in ("out", "err"):
                     with open("%s.%d.%s" % (cases, n, stream), "rb") as file:

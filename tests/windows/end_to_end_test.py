@@ -114,6 +114,13 @@ class CommandLines(WineCase):
             ("{B} /s 2.5 /f point.bin", 3, ("err", "sizestamp: conversion failure: "), {"point.bin": None}),
         ])
 
+    def test_a_longer_separator_falls_back_to_the_point(self):
+        self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(",,"))
+        self.check([
+            ("{B} /s 2.5e1 /f point.bin", 0, edited("point.bin"), {"point.bin": bytes(16) + field(25)}),
+            ("{B} /s 2,,5e1 /f commas.bin", 3, ("err", "sizestamp: conversion failure: "), {"commas.bin": None}),
+        ])
+
     def set_decimal_separator(self, separator):
         """Makes separator the user's decimal separator; returns the one
         before. Wine's prefix is the build's own. On a Windows host it is the

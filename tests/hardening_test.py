@@ -104,7 +104,7 @@ class Pe(unittest.TestCase):
         # that calls it, and MinGW's runtime does not: its text in the program
         # shows the check is there; each of the project's files must call it.
         with open(self.program, "rb") as program:
-            self.assertIn(b"stack smashing detected", program.read(), "no canary check in the program")
+            self.assertTrue(b"stack smashing detected" in program.read(), "no canary check in the program")
         self.assertTrue(self.own_code, "no object files given")
         for path in self.own_code:
             with self.subTest(path=path):

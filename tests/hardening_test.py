@@ -74,7 +74,7 @@ class Elf(unittest.TestCase):
             start = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
             if start:
                 function = start.group(1)
-            elif function and re.search(r"\bcall\s.*<__stack_chk_fail(@plt)?>", line):
+            elif function and re.search(r"\b(call|callq|bl)\s.*<__stack_chk_fail(@plt)?>", line):
                 checking.add(function)
         for path in self.own_code:
             with self.subTest(path=path):

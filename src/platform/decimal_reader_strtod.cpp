@@ -12,28 +12,22 @@
 #include "decimal_reader.h"
 
 namespace platform {
-namespace {
-
-locale_t CLocale() {
-  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-  // Its one failure is ENOMEM.
-  if (c_locale == static_cast<locale_t>(0)) throw std::bad_alloc();  // GCOVR_EXCL_BR_LINE: no build runs out of memory here
-  return c_locale;
-}
-
-}  // namespace
 
 DecimalReading ReadDecimalAscii(const std::string& ascii) {
-  const locale_t c_locale = CLocale();
+  const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  // Its one failure is ENOMEM.
+  if (c_locale == static_cast<locale_t>(0)) throw std::bad_alloc();  // GCOVR_EXCL_BR_LINE: no build runs out of memory here
   char* end = nullptr;
   errno = 0;
   const double value = strtod_l(ascii.c_str(), &end, c_locale);
+  const int error = errno;
+  freelocale(c_locale);
   if (end != ascii.c_str() + ascii.size()) {  // GCOVR_EXCL_BR_LINE: no build hands it a text it cannot read whole
     return {DecimalReading::Outcome::Unread, 0};
   }
   // strtod_l also sets ERANGE for a result below the normal range that it
   // still gives: only infinity and zero are out of range, as for from_chars.
-  if (errno == ERANGE && (std::isinf(value) || value == 0)) return {DecimalReading::Outcome::OutOfRange, 0};
+  if (error == ERANGE && (std::isinf(value) || value == 0)) return {DecimalReading::Outcome::OutOfRange, 0};
   return {DecimalReading::Outcome::Read, value};
 }
 

@@ -3,7 +3,8 @@
 // little-endian bytes computed here without it. The full range takes far too
 // long for CI; scripts/exhaustive-check builds and runs it on demand.
 //
-// The platform below only records: no file is touched and no message shown.
+// The recording fake stands in for the platform: no file is touched and no
+// message shown. Each thread records on its own, and keeps no text.
 
 #include <algorithm>
 #include <array>
@@ -13,14 +14,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "fake_platform.h"
 #include "modMain.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ constexpr std::uint64_t LargestSize = 0xFFFFFFFFu;
 // Room for a write longer than the field, so that such a write is seen whole.
 constexpr std::size_t RecordedBytes = 16;
 
-// What one EditFile call did. Per thread: the threads check sizes side by side.
+// What one EditFile call did, as the check compares it.
 struct Record {
   int writes = 0;
   int messages = 0;
@@ -36,7 +36,19 @@ struct Record {
   std::size_t count = 0;
   std::array<std::uint8_t, RecordedBytes> bytes{};
 };
-thread_local Record t_record;
+
+Record FromRecording(const fake::Recording& recording) {
+  Record record;
+  record.writes = static_cast<int>(recording.writes.size());
+  record.messages = recording.messages;
+  if (!recording.writes.empty()) {
+    const fake::FileWrite& write = recording.writes[0];
+    record.offset = write.offset;
+    record.count = write.bytes.size();
+    std::copy_n(write.bytes.begin(), std::min(write.bytes.size(), record.bytes.size()), record.bytes.begin());
+  }
+  return record;
+}
 
 // The field as the README describes it, built from shifts alone.
 std::array<std::uint8_t, 6> ExpectedField(std::uint32_t size) {
@@ -53,13 +65,13 @@ bool FieldIsRight(std::uint32_t size, ExitStatus status, const Record& record) {
 
 // Runs EditFile for one size; a Failure counts as a wrong field.
 bool CheckSize(std::uint32_t size) {
-  t_record = Record{};
+  fake::StartRecording(fake::Detail::WritesOnly);
   ExitStatus status = ExitStatus::UnexpectedFailure;
   try {
     status = modMain::EditFile(u"f", static_cast<double>(size));
   } catch (const Failure&) {
   }
-  return FieldIsRight(size, status, t_record);
+  return FieldIsRight(size, status, FromRecording(fake::Recorded()));
 }
 
 // Shows that the comparison can fail: a record of the README's example with
@@ -155,28 +167,6 @@ int Usage() {
 }
 
 }  // namespace
-
-// EditFile calls only WriteFileBlock and ShowMessage; the rest exists for the linker.
-namespace platform {
-
-std::u16string CommandTail() { return {}; }
-
-void ShowMessage(const std::u16string&, MessageKind) { ++t_record.messages; }
-
-double TextToDouble(const std::u16string&) { std::abort(); }
-
-void WriteFileBlock(const std::u16string&, std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
-  ++t_record.writes;
-  t_record.offset = offset;
-  t_record.count = count;
-  std::memcpy(t_record.bytes.data(), bytes, std::min(count, t_record.bytes.size()));
-}
-
-void ReportFailure(std::u16string_view, std::u16string_view) noexcept {}
-
-void End(ExitStatus) { std::abort(); }
-
-}  // namespace platform
 
 int main(int argc, char** argv) {
   Run run;

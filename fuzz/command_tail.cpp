@@ -54,7 +54,7 @@ std::uint32_t LittleEndian(const std::vector<std::uint8_t>& field) {
 
 void CheckFailure(const fake::Recording& run, FailureKind kind) {
   Require(run.writes.empty(), "a failure writes nothing");
-  Require(run.log.size() == 2 && StartsWith(run.log[0], std::string("failure ") + KindName(kind) + ":"),
+  Require(run.log.size() == 2 && StartsWith(run.log[0], "failure " + fake::ToAscii(std::u16string(KindText(kind))) + ":"),
           "the failure of the expected kind is reported");
   Require(static_cast<int>(*run.status) == reference::FailureStatus(kind), "the failure's exit status");
 }
@@ -78,7 +78,7 @@ void CheckOutcome(const std::u16string& tail, const fake::Recording& run) {
       Require(run.writes.size() == 1 && run.writes[0].path == expected.path, "the last /f path is written");
       Require(LittleEndian(run.writes[0].bytes) == expected.size, "the field holds the last /s size");
       Require(run.log.size() == 3 &&
-                  run.log[1] == "information: " + fake::Narrow(expected.path) + "\r\nEdited successfully." &&
+                  run.log[1] == "information: " + fake::ToAscii(expected.path) + "\r\nEdited successfully." &&
                   run.log[2] == "end 0",
               "the edit is confirmed under the path");
       // The same run with a file that cannot be opened ends in a file failure and no confirmation.

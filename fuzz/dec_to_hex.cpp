@@ -33,7 +33,7 @@ double ValueFrom(FuzzedDataProvider& input) {
   }
 }
 
-std::string Narrow(const std::u16string& text) {
+std::string AsciiDigits(const std::u16string& text) {
   std::string ascii;
   for (const char16_t ch : text) {
     Require(ch < 128, "hexadecimal digits are ASCII");
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     const std::u16string hex = modMain::DecToHex(value);
     Require(!refusal, "DecToHex refuses negative, fractional and non-finite values");
-    Require(Narrow(hex) == (value == 0 ? std::string() : reference::WholeHex(value)),
+    Require(AsciiDigits(hex) == (value == 0 ? std::string() : reference::WholeHex(value)),
             "DecToHex gives the exact hexadecimal digits");
   } catch (const Failure& failure) {
     Require(refusal && failure.Kind() == *refusal, "DecToHex fails only as decided, with the decided kind");

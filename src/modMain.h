@@ -1,8 +1,6 @@
 // The program's logic: reads the command line and stamps the size field.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,10 +10,6 @@ namespace modMain {
 
 // Digit d of a hexadecimal text is HexDigits[d]; "0" doubles as the fill digit.
 inline constexpr std::u16string_view HexDigits = u"0123456789ABCDEF";
-
-// Where the size field starts in the target file (counted from 0) and its length.
-inline constexpr std::uint64_t FieldOffset = 16;
-inline constexpr std::size_t FieldLength = 6;
 
 // Reads /s and /f from the command tail, stamps the file or reports missing
 // parameters, then ends the program. Failures pass through to RunMain.

@@ -3,7 +3,8 @@
 
 #include <cmath>
 
-#include "platform/platform_common.h"
+#include "decimal_text.h"
+#include "failure.h"
 
 namespace {
 

@@ -3,6 +3,8 @@
 
 Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 """
+import collections
+import fcntl
 import os
 import pty
 import re
@@ -15,7 +17,7 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from harness import FolderCase, field, require  # noqa: E402
+from harness import FolderCase, field, require, unavailable  # noqa: E402
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
 NOTHING_WRITTEN = b""
@@ -25,6 +27,8 @@ COVERAGE_NOISE = re.compile(rb"^(?:libgcov )?profiling(?: error)?:.*\n", re.MULT
 # Names the emulator a cross build's program runs under, for the cases it
 # cannot run faithfully.
 EMULATOR = os.environ.get("SIZESTAMP_EMULATOR")
+# strace as the tests run it; a sanitizer build's leak check cannot run under ptrace.
+STRACE = ("env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq")
 
 
 class Case(FolderCase):
@@ -33,10 +37,24 @@ class Case(FolderCase):
                               preexec_fn=prepare, timeout=20)
         return done.returncode, done.stdout, done.stderr and COVERAGE_NOISE.sub(b"", done.stderr)
 
-    def assert_file_failure(self, name, reason, *args, prepare=None):
+    def lay_out_dead_ends(self):
+        os.symlink("missing/t.bin", self.path("dangling"))
+        os.symlink(self.path("missing/t.bin"), self.path("absolute"))
+        # 40 links, the most Linux follows, the last into a missing folder.
+        for n in range(40):
+            os.symlink(f"link{n + 1}" if n < 39 else "missing/t.bin", self.path(f"link{n}"))
+        os.symlink("loop", self.path("loop"))
+
+    def assert_file_failure(self, name, reason, *args, prepare=None, action=rb"\w+"):
         status, out, err = self.run_tool("/s", "5", "/f", name, *args, prepare=prepare)
         self.assertEqual((status, out), (6, NOTHING_WRITTEN), err)
-        self.assertRegex(err, rb'^sizestamp: file failure: cannot \w+ "' + name.encode() + b'": ' + reason + b"\n$")
+        self.assertRegex(err, rb'^sizestamp: file failure: cannot ' + action + b' "' + name.encode() + b'": ' + reason + b"\n$")
+
+
+# Names that lead nowhere (Case.lay_out_dead_ends makes them), and why.
+DEAD_ENDS = [("dangling", "No such file or directory"), ("absolute", "No such file or directory"),
+             ("link0", "No such file or directory"), ("loop", "Too many levels of symbolic links"),
+             ("n" * 300, "File name too long")]
 
 
 class Outcomes(Case):
@@ -54,7 +72,7 @@ class Outcomes(Case):
             (["/s", "1.5", "/f", "new.bin"], 4, b"", b"sizestamp: invalid argument failure: the size 1.5 is not a whole number\n"),
             (["/s", "5\x1b\x7f", "/f", "new.bin"], 3, b"", b'sizestamp: conversion failure: the size "5\\x1B\\x7F" is not a number\n'),
             (["/s", "1e999", "/f", "new.bin"], 5, b"", b'sizestamp: overflow failure: the size "1e999" is beyond the range of numbers\n'),
-            (["/s", "5", "/f", "dir"], 6, b"", b'sizestamp: file failure: cannot open "dir": Is a directory\n'),
+            (["/s", "5", "/f", "dir"], 6, b"", b'sizestamp: file failure: cannot open "dir": it is a directory\n'),
         ]
         for args, status, out, err in cases:
             with self.subTest(args=args):
@@ -89,23 +107,28 @@ class Outcomes(Case):
         # The long argument makes the program's copies of the command line
         # outgrow the address space left. Under the smallest limits the C
         # library's start-up (or the loader) dies before the program runs;
-        # from the first limit at which the program runs, every run must end
-        # as a memory failure or succeed, never abort.
-        ran = False
+        # above them the program runs out of memory, and above those it
+        # succeeds. So from the first memory failure up to the first success
+        # every run must be that failure: a crash or an abort there is the
+        # program's own.
+        failed = []
         for kib in range(1024, 64 * 1024, 32):
             limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
             status, out, err = self.run_tool("/x" + "y" * 130_000, "/s", "5", "/f", "a.bin", prepare=limit)
+            if b"AddressSanitizer failed to allocate" in err:
+                self.skipTest("the sanitizer runs out of memory itself before the program can")
             if status == 0:
                 break
-            # An abort is the program's own doing, never the start-up's.
-            ran = ran or status in (7, -signal.SIGABRT)
-            if not ran:
-                continue
+            failed.append((kib, status, out, err, os.path.exists(self.path("a.bin"))))
+        else:
+            self.fail(f"no limit below 64 MiB let the program succeed; the last run ended {failed[-1][1:]}")
+        # An abort is never the start-up's.
+        first = next((n for n, run in enumerate(failed) if run[1] in (7, -signal.SIGABRT)), len(failed))
+        self.assertLess(first, len(failed), f"no memory failure before the first success; the runs ended {[run[1] for run in failed]}")
+        for kib, *outcome in failed[first:]:
             with self.subTest(limit_kib=kib):
-                self.assertEqual((status, out, err), (7, b"", b"sizestamp: memory failure: out of memory\n"))
-                self.assertFalse(os.path.exists(self.path("a.bin")))
-        if not ran:
-            self.skipTest("no limit below 64 MiB left the program short of memory (a sanitizer's build?)")
+                # The file is not created either.
+                self.assertEqual(outcome, [7, b"", b"sizestamp: memory failure: out of memory\n", False])
 
     def test_control_characters_in_the_path_reach_a_terminal_escaped_and_a_pipe_exact(self):
         name = "\x1b[2J\x07.bin"
@@ -117,6 +140,36 @@ class Outcomes(Case):
             os.close(terminal)
         self.assertEqual((status, os.read(main, 1000)), (0, b"\\x1B[2J\\x07.bin\r\nEdited successfully.\r\n"))
         self.assertEqual(self.run_tool("/s", "5", "/f", name)[:2], (0, name.encode() + b"\nEdited successfully.\n"))
+
+    def test_what_could_drive_a_terminal_is_escaped_on_one_and_in_every_failure_line(self):
+        # name's bytes, then how a terminal and a failure line show them.
+        for name, shown in ((b"\xc2\x9b2J.bin", b"\\xC2\\x9B2J.bin"),  # CSI, U+009B
+                            (b"\x9b2J.bin", b"\\x9B2J.bin"),  # CSI as a raw byte, no UTF-8
+                            (b"\xc4\x9b.bin", b"\xc4\x9b.bin"),  # e with caron ends in 9B: kept
+                            (b"\xed\xa0\x80\xff.bin", b"\\xED\\xA0\\x80\\xFF.bin")):
+            with self.subTest(name=name):
+                main, terminal = pty.openpty()
+                self.addCleanup(os.close, main)
+                try:
+                    status = self.run_tool(b"/s", b"5", b"/f", name, stdout=terminal)[0]
+                finally:
+                    os.close(terminal)
+                self.assertEqual((status, os.read(main, 1000)), (0, shown + b"\r\nEdited successfully.\r\n"))
+                self.assertEqual(self.run_tool(b"/s", b"5", b"/f", name)[:2], (0, name + b"\nEdited successfully.\n"))
+                os.mkdir(self.path(name.decode(errors="surrogateescape") + "d"))
+                self.assertEqual(self.run_tool(b"/s", b"5", b"/f", name + b"d")[::2],
+                                 (6, b'sizestamp: file failure: cannot open "' + shown + b'd": it is a directory\n'))
+
+    def test_a_long_failure_line_is_cut_to_go_out_in_one_write(self):
+        require("strace")
+        trace = self.path("trace")
+        status, out, err = self.run_tool("/s", "x" * 6000, "/f", "t.bin",
+                                         wrapper=(*STRACE, "-o", trace, "-e", "trace=write"))
+        self.assertEqual((status, out, len(err)), (3, b"", 4096))
+        self.assertRegex(err, rb'^sizestamp: conversion failure: the size "x{2000,}\[\.\.\.\]x{2000,}" is not a number\n$')
+        with open(trace) as f:
+            # Writes to other descriptors are a coverage build's own.
+            self.assertEqual([line[:8] for line in f if line.startswith(("write(1,", "write(2,"))], ["write(2,"])
 
 
 class FieldBytes(Case):
@@ -160,6 +213,27 @@ class FieldBytes(Case):
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.bin"), b"x" * 16 + field(3) + b"x" * 8)
 
+    def test_a_file_under_a_lease_is_edited_once_its_holder_gives_it_up(self):
+        # This process holds a read lease (as an NFS delegation or a Samba
+        # oplock would) and gives it up on the signal the program's open
+        # makes the kernel send.
+        content = self.make("leased.bin", bytes(range(40)))
+        holder = os.open(self.path("leased.bin"), os.O_RDONLY)
+        self.addCleanup(os.close, holder)
+        signals = []
+
+        def give_up(number, _):
+            signals.append(number)
+            fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_UNLCK)
+
+        self.addCleanup(signal.signal, signal.SIGIO, signal.signal(signal.SIGIO, give_up))
+        try:
+            fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_RDLCK)
+        except OSError as error:
+            unavailable(f"cannot take a lease here: {error}")
+        self.assertEqual(self.run_tool("/s", "258", "/f", "leased.bin"), (0, b"leased.bin\nEdited successfully.\n", b""))
+        self.assertEqual((signals, self.read("leased.bin")), ([signal.SIGIO], content[:16] + field(258) + content[22:]))
+
     def test_sparse_five_gib_target_is_neither_read_nor_grown(self):
         length = 5 << 30
         with open(self.path("big"), "wb") as f:
@@ -170,6 +244,12 @@ class FieldBytes(Case):
         self.assertLess(info.st_blocks * 512, 1 << 20, "the file was filled in")
         with open(self.path("big"), "rb") as f:
             self.assertEqual(f.read(32), bytes(16) + field(305419896) + bytes(10))
+
+
+def file_size_limit(length):
+    """Sets a file-size limit of length bytes in the program's process; None
+    leaves the limit as it is."""
+    return None if length is None else lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (length, length))
 
 
 class FileFailures(Case):
@@ -184,27 +264,37 @@ class FileFailures(Case):
         listener = socket.socket(socket.AF_UNIX)
         listener.bind(self.path("sock"))
         self.addCleanup(listener.close)
-        for name, reason in (("dir", b"Is a directory"), ("dirlink", b"Is a directory"),
-                             ("fifo", b"not a regular file"), ("null", b"not a regular file"),
-                             ("zero", b"not a regular file"), ("sock", b"not a regular file")):
-            with self.subTest(name=name):
-                self.assert_file_failure(name, reason)
+        for name, reason in (("dir", b"it is a directory"), ("dirlink", b"it is a directory"),
+                             ("fifo", b"it is a device or pipe, not a file"), ("null", b"it is a device or pipe, not a file"),
+                             ("zero", b"it is a device or pipe, not a file"), ("sock", b"it is a device or pipe, not a file")):
+            # A limit that refuses every write changes nothing: what cannot be
+            # opened is reported as what it is.
+            for limit in (None, 0):
+                with self.subTest(name=name, limit=limit):
+                    self.assert_file_failure(name, reason, prepare=file_size_limit(limit), action=b"open")
 
-    def test_missing_folder_and_overlong_name(self):
-        os.symlink("missing/t.bin", self.path("dangling"))
-        self.assert_file_failure("dangling", b"No such file or directory")
-        self.assert_file_failure("n" * 300, b"File name too long")
+    def test_missing_folder_and_names_that_lead_nowhere(self):
+        self.lay_out_dead_ends()
+        names = os.listdir(self.dir)
+        for name, reason in DEAD_ENDS:
+            for limit in (None, 0):
+                with self.subTest(name=name[:10], limit=limit):
+                    self.assert_file_failure(name, reason.encode(), prepare=file_size_limit(limit), action=b"open")
+        self.assertEqual(sorted(os.listdir(self.dir)), sorted(names), "a file was created")
 
     def test_file_size_limit(self):
         content = self.make("small.bin", b"12345")
-        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (18, 18))
+        limit = file_size_limit(18)
         self.assert_file_failure("small.bin", b"File too large", prepare=limit)
         self.assert_file_failure("new.bin", b"File too large", prepare=limit)
+        # A missing file that a link leads to in a folder that is there.
+        os.symlink("linked.bin", self.path("link"))
+        self.assert_file_failure("link", b"File too large", prepare=limit)
         self.assertEqual(self.read("small.bin"), content)
-        self.assertFalse(os.path.exists(self.path("new.bin")))
+        self.assertEqual(sorted(os.listdir(self.dir)), ["link", "small.bin"], "a file was created")
         # The field ends at byte 22: a limit of 22 is enough.
-        self.assert_file_failure("small.bin", b"File too large", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (21, 21)))
-        status = self.run_tool("/s", "5", "/f", "small.bin", prepare=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (22, 22)))[0]
+        self.assert_file_failure("small.bin", b"File too large", prepare=file_size_limit(21))
+        status = self.run_tool("/s", "5", "/f", "small.bin", prepare=file_size_limit(22))[0]
         self.assertEqual((status, self.read("small.bin")), (0, content + bytes(11) + field(5)))
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to switch to an unprivileged user")
@@ -222,10 +312,11 @@ class FileFailures(Case):
         self.assertEqual(self.read("root.bin"), content)
 
     def mount_tmpfs(self, options):
+        require("mount", "umount")
         mount = subprocess.run(["mount", "-t", "tmpfs", "-o", options, "sizestamp-test", self.dir],
                                capture_output=True)
         if mount.returncode != 0:
-            self.skipTest(f"cannot mount a tmpfs here: {mount.stderr.decode().strip()}")
+            unavailable(f"cannot mount a tmpfs here: {mount.stderr.decode().strip()}")
         self.addCleanup(subprocess.run, ["umount", self.dir])
 
     def test_read_only_file_system(self):
@@ -257,60 +348,91 @@ REFUSE = ("/s", "5", "/f", "dir")
 BEFORE = b"x" * 30
 EDITED = BEFORE[:16] + field(305419896) + BEFORE[22:]
 EDITED_OUT = b"t.bin\nEdited successfully.\n"
-REFUSED_ERR = failure_line("open", "Is a directory", "dir")
+REFUSED_ERR = failure_line("open", "it is a directory", "dir")
 LONG_DIR = "d" * 250
 # A failure line longer than the buffer the report is written through.
 REFUSE_LONG = ("/s", "5", "/f", LONG_DIR)
 
 
 def limit(length):
-    """strace's poke_exit data that makes getrlimit answer a file-size limit
-    of length (rlim_cur, rlim_max) while the real limit stays as it is."""
-    return "poke_exit=@arg4=" + length.to_bytes(8, "little").hex() * 2
+    """strace's poke_exit data that makes the call that asks for the
+    file-size limit answer length (rlim_cur, rlim_max), while the real limit
+    stays as it is. @limit stands for the argument the answer goes to."""
+    return "poke_exit=@limit=" + length.to_bytes(8, "little").hex() * 2
 
 
-# Which call of a trace each case fails: the system call's name, and a pattern
-# its line matches ({fd}: the descriptor the open returned).
-CALLS = {
-    "stat": ("newfstatat", r'newfstatat\(AT_FDCWD, "t\.bin"'),
-    "open": ("openat", r'openat\(AT_FDCWD, "t\.bin"'),
-    "fstat": ("newfstatat", r'newfstatat\({fd}, ""'),
-    "getrlimit": ("prlimit64", r"prlimit64\(0, RLIMIT_FSIZE, NULL"),
-    "pwrite": ("pwrite64", r"pwrite64\({fd},"),
-    "fsync": ("fsync", r"fsync\({fd}\)"),
-    "close": ("close", r"close\({fd}\)"),
-    "stdout": ("write", r"write\(1,"),
-    "stderr": ("write", r"write\(2,"),
+# prlimit64(pid, resource, new, old) or getrlimit(resource, old)
+LIMIT_ARGUMENT = {"prlimit64": "@arg4", "getrlimit": "@arg2", "ugetrlimit": "@arg2"}
+
+
+# What the program asks the system for, the system calls that may carry each
+# request (C libraries and architectures choose differently), and what follows
+# the call's name on its line in a trace ({file}: the descriptor of the open
+# target, {lease}: that of the kernel's lease-break time).
+REQUESTS = {
+    "name status": (("newfstatat", "fstatat64", "statx", "stat", "stat64"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "open": (("openat", "open"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "open file status": (("fstat", "fstat64", "newfstatat", "fstatat64", "statx"), r'{file}(?:, "")?,'),
+    "file-size limit": (("prlimit64", "getrlimit", "ugetrlimit"), r"(?:0, RLIMIT_FSIZE, NULL|RLIMIT_FSIZE), \{"),
+    "field write": (("pwrite64", "pwrite"), r"{file},"),
+    "flush": (("fsync", "fdatasync"), r"{file}\)"),
+    "close": (("close",), r"{file}\)"),
+    "lease time open": (("openat", "open"), r'(?:AT_FDCWD, )?"/proc/sys/fs/lease-break-time"'),
+    "lease time read": (("read", "pread64"), r"{lease},"),
+    "pause": (("clock_nanosleep", "clock_nanosleep_time64", "nanosleep"), r""),
+    "stdout": (("write",), r"1,"),
+    "stderr": (("write",), r"2,"),
 }
 
-# call, what strace makes of it, command, then exit status, standard error,
-# standard output and the file's bytes afterwards.
+# request, what strace makes of its call, command, then exit status, standard
+# error, standard output and the file's bytes afterwards. A row that makes
+# several calls fail has a tuple of requests and one of faults. A fault
+# reaches its request's first call, or as many calls of that name from there
+# as its calls= says (all: every one).
 FAULTS = [
     # A failed look before the open leaves the verdict to the open itself.
-    ("stat", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("name status", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
     *[("open", f"error={errno}", EDIT, 6, failure_line("open", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
-                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"),
-                            ("EAGAIN", "Resource temporarily unavailable"))],
+                            ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
     ("open", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
-    ("fstat", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
+    # A file under a lease: the open is tried again until the lease is given
+    # up, for at most the kernel's time for it (45 s when it cannot be read).
+    ("open", "error=EAGAIN", EDIT, 0, b"", EDITED_OUT, EDITED),
+    # The next two opens fail too: the lease time's, and the target's again.
+    ("open", "error=EAGAIN:calls=3", EDIT, 0, b"", EDITED_OUT, EDITED),
+    (("open", "lease time read"), ("error=EAGAIN", "error=EIO"), EDIT, 0, b"", EDITED_OUT, EDITED),
+    # Every open fails, the lease time's too, and the pauses take no time.
+    (("open", "pause"), ("error=EAGAIN:calls=all", "retval=0:calls=all"), EDIT, 6,
+     failure_line("open", "another program holds a lease on it and did not give it up within 45 s"), b"", BEFORE),
+    # A lease-break time of 0 ("0\n"): the program does not wait.
+    (("open", "lease time read"), ("error=EAGAIN", "retval=2:poke_exit=@arg2=300a"), EDIT, 6,
+     failure_line("open", "another program holds a lease on it and did not give it up within 0 s"), b"", BEFORE),
+    # Only a name that stat found to be a regular file is waited for.
+    (("name status", "open"), ("error=EIO", "error=EAGAIN"), EDIT, 6,
+     failure_line("open", "Resource temporarily unavailable"), b"", BEFORE),
+    ("open file status", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
     # Without the limit the write itself would say EFBIG; a faked small limit is refused up front.
-    ("getrlimit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
-    ("getrlimit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
-    ("getrlimit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
-    *[("pwrite", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
+    ("file-size limit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("file-size limit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
+    ("file-size limit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
+    # Under a limit that refuses the write, what cannot be opened is reported as such.
+    *[("file-size limit", limit(0), ("/s", "5", "/f", name), 6, failure_line("open", reason, name), b"", BEFORE)
+      for name, reason in DEAD_ENDS],
+    ("file-size limit", limit(0), ("/s", "5", "/f", "new.bin"), 6, failure_line("write", "File too large", "new.bin"), b"", BEFORE),
+    *[("field write", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EFBIG", "File too large"),
                             ("EAGAIN", "Resource temporarily unavailable"))],
-    ("pwrite", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("field write", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
     # A short write: the faked call wrote nothing, the retry writes the rest where it belongs.
-    ("pwrite", "retval=3", EDIT, 0, b"", EDITED_OUT, BEFORE[:19] + field(305419896)[3:] + BEFORE[22:]),
-    ("pwrite", "retval=0", EDIT, 6, failure_line("write", "Input/output error"), b"", BEFORE),
+    ("field write", "retval=3", EDIT, 0, b"", EDITED_OUT, BEFORE[:19] + field(305419896)[3:] + BEFORE[22:]),
+    ("field write", "retval=0", EDIT, 6, failure_line("write", "Input/output error"), b"", BEFORE),
     # After the write the field may be in the file already; success is never reported.
-    *[("fsync", f"error={errno}", EDIT, 6, failure_line("flush", reason), b"", EDITED)
+    *[("flush", f"error={errno}", EDIT, 6, failure_line("flush", reason), b"", EDITED)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
-    ("fsync", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("flush", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
     # A failed close is not retried: on Linux the descriptor is gone whatever it returns.
     *[("close", f"error={errno}", EDIT, 6, failure_line("close", reason), b"", EDITED)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
@@ -326,52 +448,87 @@ FAULTS = [
     ("stderr", "retval=0", REFUSE, 6, b"", b"", BEFORE),
     # Once a piece of the line is lost, the rest is not sent.
     ("stderr", "error=EIO", REFUSE_LONG, 6, b"", b"", BEFORE),
-    ("stderr", "error=EINTR", REFUSE_LONG, 6, failure_line("open", "Is a directory", LONG_DIR), b"", BEFORE),
+    ("stderr", "error=EINTR", REFUSE_LONG, 6, failure_line("open", "it is a directory", LONG_DIR), b"", BEFORE),
 ]
 
 
 class FaultInjection(Case):
-    """Each system call of the file service and of the messages, made to fail
-    in the real program by strace."""
+    """Each request the file service and the messages make of the system,
+    made to fail in the real program by strace."""
 
     def setUp(self):
         super().setUp()
         require("strace")
-        # A sanitizer build's leak check cannot run under ptrace.
-        self.strace = ("env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-qq")
+        self.strace = STRACE
         os.mkdir(self.path("dir"))
         os.mkdir(self.path(LONG_DIR))
+        self.lay_out_dead_ends()
 
-    def occurrence(self, command, call):
-        """Which call of its name the case's call is, in a plain trace of the same run."""
-        name, pattern = CALLS[call]
+    def first_call(self, command, request, injected):
+        """The system call that carries the request in a run of command with
+        the strace options injected, and which call of that name it is."""
         self.make("t.bin", BEFORE)
         trace = self.path("trace")
-        traced = ",".join(sorted({name for name, _ in CALLS.values()}))
-        subprocess.run([*self.strace, "-o", trace, "-e", "trace=" + traced, PROGRAM, *command],
+        names = set(os.listdir(self.dir)) | {"trace"}
+        subprocess.run([*self.strace, "-o", trace, *injected, PROGRAM, *command],
                        cwd=self.dir, capture_output=True, timeout=20, check=False)
         with open(trace) as f:
             lines = f.read().splitlines()
-        opened = next((n for n, line in enumerate(lines) if re.match(CALLS["open"][1], line)), len(lines))
-        fd = lines[opened].rsplit("= ", 1)[1] if opened < len(lines) else "-1"
-        count = 0
+        # What this run created must not be there for the case's own run.
+        for name in set(os.listdir(self.dir)) - names:
+            os.remove(self.path(name))
+
+        def line_pattern(request, **descriptors):
+            calls, arguments = REQUESTS[request]
+            for name, number in descriptors.items():
+                arguments = arguments.replace("{" + name + "}", number)
+            return rf"({'|'.join(calls)})\(" + arguments
+
+        # The descriptor the request's call is made on, and where it was
+        # opened: the loader's calls on a descriptor of the same number come
+        # before.
+        descriptors, opened = {}, -1
+        for name, opening in (("file", "open"), ("lease", "lease time open")):
+            if "{" + name + "}" in REQUESTS[request][1]:
+                opened, descriptors[name] = next(
+                    ((n, line.rsplit("= ", 1)[1]) for n, line in enumerate(lines)
+                     if re.match(line_pattern(opening) + r".* = \d+$", line)), (len(lines), "-1"))
+        counts = collections.Counter()
         for n, line in enumerate(lines):
-            if line.startswith(name + "("):
-                count += 1
-                # The loader's calls on a descriptor of the same number come before the open.
-                if ("{fd}" not in pattern or n > opened) and re.match(pattern.format(fd=fd), line):
-                    return count
-        self.fail(f"no {call} call in the trace:\n" + "\n".join(lines))
+            call = line.split("(", 1)[0]
+            counts[call] += 1
+            if n > opened and re.match(line_pattern(request, **descriptors), line):
+                return call, counts[call]
+        self.fail(f"no call for {request} in the trace:\n" + "\n".join(lines))
 
     def test_each_failure_ends_as_the_call_can_end(self):
-        for call, fault, command, status, err, out, content in FAULTS:
-            with self.subTest(call=call, fault=fault):
-                when = self.occurrence(command, call)
+        for requests, faults, command, status, err, out, content in FAULTS:
+            with self.subTest(requests=requests, faults=faults):
+                if isinstance(requests, str):
+                    requests, faults = (requests,), (faults,)
+                # Each fault is placed at its request's first call in a run
+                # with the faults before it, each at its first call only.
+                at_first, injected, meant = [], [], collections.Counter()
+                for request, fault in zip(requests, faults):
+                    call, when = self.first_call(command, request, at_first)
+                    fault = fault.replace("@limit", LIMIT_ARGUMENT.get(call, "@limit"))
+                    fault, _, calls = fault.partition(":calls=")
+                    at_first += ["-e", f"inject={call}:{fault}:when={when}"]
+                    # How many calls the trace must show tampered with ("all": more than one).
+                    meant[call] += int(calls) if calls.isdigit() else 1 + (calls == "all")
+                    if calls:  # strace's when= for a range of calls, or for every one from the first
+                        calls = "+" if calls == "all" else f"..{when + int(calls) - 1}"
+                    injected += ["-e", f"inject={call}:{fault}:when={when}{calls}"]
                 self.make("t.bin", BEFORE)
-                inject = f"inject={CALLS[call][0]}:{fault}:when={when}"
-                wrapper = (*self.strace, "-o", "/dev/null", "-e", inject)
+                trace = self.path("injected")
+                names = set(os.listdir(self.dir)) | {"injected"}
+                wrapper = (*self.strace, "-o", trace, *injected)
                 self.assertEqual(self.run_tool(*command, wrapper=wrapper), (status, out, err))
                 self.assertEqual(self.read("t.bin"), content)
+                self.assertLessEqual(set(os.listdir(self.dir)), names, "a file was created")
+                with open(trace) as f:
+                    marked = collections.Counter(line.split("(", 1)[0] for line in f if re.search(r"\(INJECTED[^)]*\)$", line))
+                self.assertGreaterEqual(marked, meant, "strace did not reach the calls meant")
 
 
 if __name__ == "__main__":

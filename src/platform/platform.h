@@ -1,7 +1,5 @@
-// The services the portable logic takes from the operating system, and the
-// one call each platform's own entry makes back into the program. Each
-// platform implements the services in its own file; nothing here names an OS
-// type.
+// The services the portable logic takes from the operating system. Each
+// platform implements them in its own file; nothing here names an OS type.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +8,6 @@
 #include <string_view>
 
 #include "failure.h"
-
-// Runs the program and ends the process: the one place where a failure, or
-// any other exception, is caught, reported and turned into the exit status.
-// Called by the platform's main (or wWinMain) once it has what CommandTail needs.
-[[noreturn]] void RunMain();
 
 namespace platform {
 
@@ -43,7 +36,8 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset,
 // is left.
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept;
 
-// Ends the process at once with status.
+// Ends the process at once with status. One definition for every platform,
+// in end.cpp; the recording fake replaces it.
 [[noreturn]] void End(ExitStatus status);
 
 }  // namespace platform

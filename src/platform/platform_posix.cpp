@@ -2,35 +2,41 @@
 // characters, so a file name reaches open() exactly as it was typed, whatever
 // its encoding.
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
+#include "decimal_text.h"
+#include "failure_line.h"
+#include "file_failure.h"
 #include "platform.h"
-#include "platform_common.h"
+#include "run_main.h"
 
 namespace {
 
 int g_argument_count = 0;
 char** g_arguments = nullptr;
 
-std::u16string Widen(const std::string& bytes) {
+std::u16string WidenBytes(const std::string& bytes) {
   std::u16string text;
   for (const char byte : bytes) text += static_cast<char16_t>(static_cast<unsigned char>(byte));
   return text;
 }
 
-char NarrowChar(char16_t ch) { return ch < 256 ? static_cast<char>(ch) : '?'; }
-
-std::string Narrow(std::u16string_view text) {
+// Back to the bytes WidenBytes was given.
+std::string NarrowToBytes(std::u16string_view text) {
   std::string bytes;
-  for (const char16_t ch : text) bytes += NarrowChar(ch);
+  for (const char16_t ch : text) bytes += static_cast<char>(ch);
   return bytes;
 }
 
@@ -55,13 +61,13 @@ bool WriteAll(int fd, const char* bytes, std::size_t count) {
   return true;
 }
 
-void WriteAll(int fd, const std::string& bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
+void WriteAll(int fd, std::string_view bytes) { WriteAll(fd, bytes.data(), bytes.size()); }
 
 using platform::FailFile;
 
 // A file failure with the system's own wording for error.
 [[noreturn]] void FailWithPosixError(const std::u16string& path, const char16_t* action, int error) {
-  FailFile(path, action, Widen(std::strerror(error)));
+  FailFile(path, action, WidenBytes(std::strerror(error)));
 }
 
 // Owns an open descriptor; Close() reports a failed close, the destructor
@@ -88,29 +94,90 @@ class FileDescriptor {
   int fd_;
 };
 
-// Without this check a write past the limit would be cut short or killed by
-// SIGXFSZ; refusing up front leaves the file as it was.
-void RequireWithinFileSizeLimit(const std::u16string& path, std::uint64_t end) {
+// Whether the process's file-size limit refuses a write that ends at end.
+// Without this check such a write would be cut short or killed by SIGXFSZ;
+// refusing up front leaves the file as it was.
+bool ExceedsFileSizeLimit(std::uint64_t end) {
   rlimit limit{};
-  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur) {
-    FailWithPosixError(path, u"write", EFBIG);
+  return getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && end > limit.rlim_cur;
+}
+
+// The part of name up to its last '/', with it: empty for a name in the
+// current folder (npos + 1 is 0).
+std::string FolderPart(const std::string& name) { return name.substr(0, name.rfind('/') + 1); }
+
+// The open would create a missing target in the folder of its name, or of
+// the last link the name leads through; a missing folder there is what the
+// open would report. Linux follows at most 40 links, and a link's text (at
+// most PATH_MAX - 1 bytes) always fits.
+void RequireFolderToCreateIn(const std::u16string& path, std::string name) {
+  char link[PATH_MAX];
+  for (int followed = 0; followed < 40; ++followed) {
+    const ssize_t length = readlink(name.c_str(), link, sizeof link);
+    if (length < 0) break;
+    std::string target(link, static_cast<std::size_t>(length));
+    if (target.front() != '/') target.insert(0, FolderPart(name));
+    name = std::move(target);
+  }
+  struct stat status {};
+  if (stat((FolderPart(name) + ".").c_str(), &status) != 0) FailWithPosixError(path, u"open", errno);
+}
+
+// How long the kernel lets a lease holder take to give its lease up before
+// it breaks the lease itself; the kernel's default when that cannot be read.
+int LeaseBreakSeconds() {
+  const FileDescriptor file(
+      RetryOnInterrupt([] { return open("/proc/sys/fs/lease-break-time", O_RDONLY | O_CLOEXEC); }));
+  char text[16] = {};
+  if (!file.IsValid() || RetryOnInterrupt([&] { return read(file.Get(), text, sizeof text - 1); }) <= 0) return 45;
+  return std::max(std::atoi(text), 0);
+}
+
+// Another program's lease on the file (an NFS delegation, a Samba oplock)
+// makes the open fail with EWOULDBLOCK while the kernel asks the holder to
+// give it up, so the open of a regular file is tried again until it has, for
+// at most the time the kernel grants the holder. The open never blocks: a
+// FIFO put in the name's place since it was looked at cannot hold it up.
+int OpenWaitingForLease(const std::u16string& path, const std::string& name, bool regular) {
+  constexpr long long kTriesPerSecond = 100;
+  constexpr timespec kPause{0, 1'000'000'000 / kTriesPerSecond};
+  int seconds = -1;  // read when a lease is first met
+  for (long long pauses = 0;; ++pauses) {
+    const int fd = RetryOnInterrupt(
+        [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
+    if (fd >= 0 || errno != EWOULDBLOCK || !regular) return fd;
+    if (seconds < 0) seconds = LeaseBreakSeconds();
+    if (pauses == seconds * kTriesPerSecond) {
+      FailFile(path, u"open",
+               u"another program holds a lease on it and did not give it up within " +
+                   WidenBytes(std::to_string(seconds)) + u" s");
+    }
+    nanosleep(&kPause, nullptr);
   }
 }
 
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) FailWithPosixError(path, u"open", EISDIR);
-  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", u"not a regular file");
+  if (S_ISDIR(status.st_mode)) FailFile(path, u"open", platform::IsDirectory);
+  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::IsNoFile);
 }
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait
 // for a writer), so the type is checked before the open, and again on the
-// descriptor in case the name changed in between.
-FileDescriptor OpenToEdit(const std::u16string& path) {
-  const std::string name = Narrow(path);
+// descriptor in case the name changed in between. A file-size limit meets
+// only what could be written: a name that leads nowhere is reported as such
+// (stat's cause, or the missing folder it would be created in), and a missing
+// file that the limit refuses is not created.
+FileDescriptor OpenToEdit(const std::u16string& path, std::uint64_t end) {
+  const std::string name = NarrowToBytes(path);
   struct stat status {};
-  if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
-  const int fd = RetryOnInterrupt(
-      [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
+  const int stat_error = stat(name.c_str(), &status) == 0 ? 0 : errno;
+  if (stat_error == 0) RequireRegularFile(path, status);
+  if (ExceedsFileSizeLimit(end)) {
+    if (stat_error == ENOENT) RequireFolderToCreateIn(path, name);
+    if (stat_error != 0 && stat_error != ENOENT) FailWithPosixError(path, u"open", stat_error);
+    FailWithPosixError(path, u"write", EFBIG);
+  }
+  const int fd = OpenWaitingForLease(path, name, stat_error == 0);
   if (fd < 0) FailWithPosixError(path, u"open", errno);
   FileDescriptor file(fd);
   if (fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
@@ -134,14 +201,12 @@ void Flush(const std::u16string& path, const FileDescriptor& file) {
   if (RetryOnInterrupt([&] { return fsync(file.Get()); }) != 0) FailWithPosixError(path, u"flush", errno);
 }
 
-// On a terminal a name's control characters are shown escaped, so that an
-// escape sequence in it cannot drive the terminal; a pipe or a file gets the
-// exact bytes, which scripts rely on.
+// On a terminal a name's control characters and stray bytes are shown
+// escaped, so that an escape sequence in it cannot drive the terminal; a pipe
+// or a file gets the exact bytes, which scripts rely on.
 std::string ForStream(int fd, std::u16string_view text) {
-  if (isatty(fd) == 0) return Narrow(text);
-  std::string bytes;
-  platform::PutEscaped(text, [&bytes](char16_t ch) { bytes += NarrowChar(ch); });
-  return bytes;
+  if (isatty(fd) == 0) return NarrowToBytes(text);
+  return platform::EscapedText(text, platform::TextUnits::Bytes);
 }
 
 }  // namespace
@@ -154,40 +219,28 @@ std::u16string CommandTail() {
     if (i > 1) tail += ' ';
     tail += g_arguments[i];
   }
-  return Widen(tail);
+  return WidenBytes(tail);
 }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
   const int fd = kind == MessageKind::Error ? STDERR_FILENO : STDOUT_FILENO;
-  // Only the break before the message's last line: a path keeps its own bytes.
-  std::u16string_view last_line(text);
-  std::string bytes;
-  if (const auto last_break = last_line.rfind(u"\r\n"); last_break != std::u16string_view::npos) {
-    bytes = ForStream(fd, last_line.substr(0, last_break)) + "\n";
-    last_line.remove_prefix(last_break + 2);
-  }
-  WriteAll(fd, bytes + ForStream(fd, last_line) + "\n");
+  WriteAll(fd, MessageForStream(text, "\n", [fd](std::u16string_view line) { return ForStream(fd, line); }));
 }
 
 double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, u'.'); }
 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
-  RequireWithinFileSizeLimit(path, offset + count);
-  FileDescriptor file = OpenToEdit(path);
+  FileDescriptor file = OpenToEdit(path, offset + count);
   WriteAllAt(path, file, bytes, count, offset);
   Flush(path, file);
   if (!file.Close()) FailWithPosixError(path, u"close", errno);
 }
 
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
-  FixedBufferWriter line([](const char* bytes, std::size_t count) { return WriteAll(STDERR_FILENO, bytes, count); });
-  PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(NarrowChar(ch)); });
-  line.Put('\n');
-  line.Flush();
+  const FailureLine line(kind, cause, TextUnits::Bytes, "\n");
+  WriteAll(STDERR_FILENO, line.Text());
 }
-
-void End(ExitStatus status) { std::exit(static_cast<int>(status)); }
 
 }  // namespace platform
 

@@ -9,12 +9,14 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cwctype>
 #include <string>
 
+#include "decimal_text.h"
+#include "failure_line.h"
+#include "file_failure.h"
 #include "platform.h"
-#include "platform_common.h"
+#include "run_main.h"
 
 namespace {
 
@@ -126,21 +128,20 @@ bool NamesDevice(std::wstring name) {
 // with them. The name is checked as typed, which is what CreateFileW sees,
 // and in full, where reserved DOS names like NUL and COM1 show under \\.\.
 void RequireFileName(const std::u16string& path, const std::wstring& name) {
-  if (NamesDevice(name) || NamesDevice(FullPathOf(name))) FailFile(path, u"open", u"not a file but a device");
+  if (NamesDevice(name) || NamesDevice(FullPathOf(name))) FailFile(path, u"open", platform::IsNoFile);
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    FailFile(path, u"open", u"it is a folder");
+    FailFile(path, u"open", platform::IsDirectory);
   }
 }
 
 // Checked again on the handle, in case the name changed in between or took
 // a road the name check does not see.
 void RequireDiskFile(const std::u16string& path, HANDLE file) {
-  if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", u"not a file but a device or pipe");
+  if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", platform::IsNoFile);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) FailWithWindowsError(path, u"open", GetLastError());
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    FailFile(path, u"open", u"it is a folder");
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) FailFile(path, u"open", platform::IsDirectory);
 }
 
 // A pipe server reached all the same may only identify the user, not act as them.
@@ -178,7 +179,9 @@ void Flush(const std::u16string& path, const FileHandle& file) {
 }
 
 std::string ToUtf8(const std::wstring& text) {
-  if (text.empty()) return {};
+  // In every build a message's lines all hold text: the path before its
+  // break is never empty, nor is what follows.
+  if (text.empty()) return {};  // GCOVR_EXCL_BR_LINE: see above
   const int size = static_cast<int>(text.size());
   const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
@@ -187,21 +190,25 @@ std::string ToUtf8(const std::wstring& text) {
 }
 
 // Best effort: a closed or missing standard handle must not change the outcome.
-// Returns whether all of the bytes went out.
-bool WriteAll(DWORD which, const char* bytes, std::size_t count) {
-  const HANDLE stream = GetStdHandle(which);
-  if (stream == INVALID_HANDLE_VALUE || stream == nullptr) return false;
+void WriteAll(HANDLE stream, std::string_view bytes) {
   std::size_t done = 0;
-  while (done < count) {
+  while (done < bytes.size()) {
     DWORD written = 0;
-    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 0x10000u));
-    if (!WriteFile(stream, bytes + done, chunk, &written, nullptr) || written == 0) return false;
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 0x10000u));
+    if (!WriteFile(stream, bytes.data() + done, chunk, &written, nullptr) || written == 0) return;
     done += written;
   }
-  return true;
 }
 
-void WriteAll(DWORD which, const std::string& bytes) { WriteAll(which, bytes.data(), bytes.size()); }
+HANDLE StreamFor(platform::MessageKind kind) {
+  const HANDLE stream = GetStdHandle(kind == platform::MessageKind::Error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  return stream == nullptr ? INVALID_HANDLE_VALUE : stream;
+}
+
+bool IsConsole(HANDLE stream) {
+  DWORD mode = 0;
+  return GetFileType(stream) == FILE_TYPE_CHAR && GetConsoleMode(stream, &mode);
+}
 
 // On a window station no one sees (a service, a task run while logged off)
 // a box is invisible and MessageBoxW would never return.
@@ -212,16 +219,13 @@ bool CanShowBox() {
          (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-// A message box, or where none can be shown (no desktop, a service, headless
-// Wine) the text on a standard stream, so that scripts still receive it.
-void Show(const std::wstring& box_text, const std::wstring& stream_text, platform::MessageKind kind) {
-  const bool error = kind == platform::MessageKind::Error;
-  const UINT style = MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION);
-  if (CanShowBox()) {
-    const int answer = MessageBoxW(nullptr, box_text.c_str(), Caption, style);
-    if (answer != 0 && answer != -1) return;
-  }
-  WriteAll(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, ToUtf8(stream_text + L"\r\n"));
+// Whether the user saw text in a message box; where none can be shown (no
+// desktop, a service, headless Wine) the caller writes to a standard stream.
+bool ShowBox(const std::wstring& text, platform::MessageKind kind) {
+  if (!CanShowBox()) return false;
+  const UINT style = MB_OK | (kind == platform::MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+  const int answer = MessageBoxW(nullptr, text.c_str(), Caption, style);
+  return answer != 0 && answer != -1;
 }
 
 }  // namespace
@@ -231,8 +235,15 @@ namespace platform {
 std::u16string CommandTail() { return FromWide(TailOf(GetCommandLineW())); }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
-  const std::wstring wide = ToWide(text);
-  Show(wide, wide, kind);
+  if (ShowBox(ToWide(text), kind)) return;
+  // A console is a terminal: what could drive it is shown escaped. A pipe or
+  // a file gets the exact text, which scripts rely on.
+  const HANDLE stream = StreamFor(kind);
+  if (stream == INVALID_HANDLE_VALUE) return;
+  const bool console = IsConsole(stream);
+  WriteAll(stream, MessageForStream(text, "\r\n", [console](std::u16string_view line) {
+             return console ? EscapedText(line, TextUnits::Utf16) : ToUtf8(std::wstring(line.begin(), line.end()));
+           }));
 }
 
 double TextToDouble(const std::u16string& text) {
@@ -252,23 +263,19 @@ void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std:
 }
 
 void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept {
+  // Built first, in a buffer of its own: it needs no memory.
+  const FailureLine line(kind, cause, TextUnits::Utf16, "\r\n");
   try {
     std::wstring title(kind.begin(), kind.end());
-    if (!title.empty()) title[0] = static_cast<wchar_t>(std::towupper(title[0]));
-    const std::wstring line = ToWide(FailureLine(kind, cause));
-    Show(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), line, MessageKind::Error);
+    // In every build a failure's kind is one of its fixed names, never empty.
+    if (!title.empty()) title[0] = static_cast<wchar_t>(std::towupper(title[0]));  // GCOVR_EXCL_BR_LINE: see above
+    if (ShowBox(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), MessageKind::Error)) return;
   } catch (...) {
-    // No memory for a box: the line alone, in ASCII, through a buffer of its own.
-    FixedBufferWriter line(
-        [](const char* bytes, std::size_t count) { return WriteAll(STD_ERROR_HANDLE, bytes, count); });
-    PutFailureLine(kind, cause, [&line](char16_t ch) { line.Put(ch < 0x80 ? static_cast<char>(ch) : '?'); });
-    line.Put('\r');
-    line.Put('\n');
-    line.Flush();
+    // No memory for a box: the line alone.
   }
+  const HANDLE stream = StreamFor(MessageKind::Error);
+  if (stream != INVALID_HANDLE_VALUE) WriteAll(stream, line.Text());
 }
-
-void End(ExitStatus status) { std::exit(static_cast<int>(status)); }
 
 }  // namespace platform
 

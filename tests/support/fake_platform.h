@@ -1,6 +1,7 @@
 // A recording stand-in for the platform services, so that the logic can be
-// driven in process and every service call checked in order. The unit tests
-// and the fuzzers link it in place of a real platform.
+// driven in process and every service call checked in order. The unit tests,
+// the fuzzers and the exhaustive check link it in place of a real platform.
+// Each thread records on its own.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ struct Recording {
   // "write <path> at <offset>: <hex bytes>", "failure <kind>: <cause>", "end <status>".
   std::vector<std::string> log;
   std::vector<FileWrite> writes;
+  int messages = 0;
   std::optional<ExitStatus> status;
 };
 
@@ -30,9 +32,18 @@ struct Recording {
 // throw what the standard library throws on exhausted memory or a broken limit.
 enum class FileService { Writes, Refuses, RunsOutOfMemory, ThrowsLengthError };
 
+// What a recording keeps: every call as text, or only the writes and the
+// number of messages, for a caller that runs the logic billions of times.
+enum class Detail { Log, WritesOnly };
+
 // Runs the program's entry with tail as its command tail.
 Recording Run(const std::u16string& tail, FileService file_service = FileService::Writes);
 
-std::string Narrow(const std::u16string& text);
+// Starts a new recording on this thread, for a caller that drives the logic itself.
+void StartRecording(Detail detail);
+const Recording& Recorded();
+
+// Non-ASCII characters become "?".
+std::string ToAscii(const std::u16string& text);
 
 }  // namespace fake

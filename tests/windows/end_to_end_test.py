@@ -2,9 +2,11 @@
 messages on the standard streams (no display, so no box), and the bytes of
 the target files.
 
-usage: end_to_end_test.py LAUNCHER.exe SIZESTAMP.exe WINE...
-       (WINE...: the build's emulator, scripts/wine and its Wine prefix)
+usage: end_to_end_test.py LAUNCHER.exe SIZESTAMP.exe [WINE...]
+       (WINE...: the build's emulator, scripts/wine and its Wine prefix;
+       none on a Windows host)
 """
+import ctypes
 import os
 import subprocess
 import sys
@@ -88,7 +90,7 @@ class CommandLines(WineCase):
         def cannot_open(name, reason=""):
             return ("err", 'sizestamp: file failure: cannot open "%s": %s' % (name, reason))
 
-        device = "not a file but a device"
+        device = "it is a device or pipe, not a file"
         self.check([
             ("{B} /s 5 /f NUL", 6, cannot_open("NUL"), {}),
             ("{B} /s 5 /f CON", 6, cannot_open("CON"), {}),
@@ -106,16 +108,35 @@ class CommandLines(WineCase):
         ])
 
     def test_decimal_separator_is_the_users(self):
-        self.set_decimal_separator(",")
-        self.addCleanup(self.set_decimal_separator, ".")
+        self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(","))
         self.check([
             ("{B} /s 2,5e1 /f comma.bin", 0, edited("comma.bin"), {"comma.bin": bytes(16) + field(25)}),
             ("{B} /s 2.5 /f point.bin", 3, ("err", "sizestamp: conversion failure: "), {"point.bin": None}),
         ])
 
+    def test_a_longer_separator_falls_back_to_the_point(self):
+        self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(",,"))
+        self.check([
+            ("{B} /s 2.5e1 /f point.bin", 0, edited("point.bin"), {"point.bin": bytes(16) + field(25)}),
+            ("{B} /s 2,,5e1 /f commas.bin", 3, ("err", "sizestamp: conversion failure: "), {"commas.bin": None}),
+        ])
+
     def set_decimal_separator(self, separator):
+        """Makes separator the user's decimal separator; returns the one
+        before. Wine's prefix is the build's own. On a Windows host it is the
+        user's setting, changed the way the Region settings change it."""
+        if not self.emulator:
+            locale_user_default, locale_sdecimal = 0x400, 0xE
+            kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+            before = ctypes.create_unicode_buffer(8)
+            self.assertGreater(kernel32.GetLocaleInfoW(locale_user_default, locale_sdecimal, before, 8), 0,
+                               ctypes.get_last_error())
+            self.assertTrue(kernel32.SetLocaleInfoW(locale_user_default, locale_sdecimal, separator),
+                            ctypes.get_last_error())
+            return before.value
         done = self.wine("reg", "add", r"HKCU\Control Panel\International", "/v", "sDecimal", "/d", separator, "/f")
         self.assertEqual(done.returncode, 0, done)
+        return "."
 
 
 class PipeNames(WineCase):
@@ -155,7 +176,7 @@ class PipeNames(WineCase):
         for path, name, report in zip(paths, names, reports):
             with self.subTest(path=path):
                 self.assertEqual(report["status"], 6, report)
-                self.assert_text(report["err"], 'sizestamp: file failure: cannot open "%s": not a file' % path,
+                self.assert_text(report["err"], 'sizestamp: file failure: cannot open "%s": it is a device or pipe, not a file' % path,
                                  exact=False)
                 self.assertEqual(clients[name], "none")
 

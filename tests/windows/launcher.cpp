@@ -7,6 +7,8 @@
 //                                   CASES.<n>.out and CASES.<n>.err
 //   launcher dialogs PROGRAM CASES  each run must show one message box: it is
 //                                   read, its OK button pressed, and described
+//   launcher hidden PROGRAM CASES   as run, on a window station no one sees,
+//                                   which "run" uses on Windows (not under Wine)
 //
 // The program is named apart from the command line, so that a line may be
 // empty or quote the program's name in any way.
@@ -20,6 +22,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -96,13 +99,52 @@ DWORD Finish(PROCESS_INFORMATION& process) {
 
 std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
 
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// A desktop on a window station of its own that no one sees, as a service's,
+// made on first use; its name for STARTUPINFOW.lpDesktop.
+const std::wstring& HiddenDesktop() {
+  static const std::wstring desktop = []() -> std::wstring {
+    const std::wstring name = L"sizestamp-test-" + std::to_wstring(GetCurrentProcessId());
+    // Kept open for the launcher's life: the station lasts while a handle does.
+    const HWINSTA hidden = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    const HWINSTA own = GetProcessWindowStation();
+    HDESK made = nullptr;
+    DWORD error = 0;
+    if (hidden == nullptr || !SetProcessWindowStation(hidden)) {
+      error = GetLastError();
+    } else {
+      made = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+      error = GetLastError();
+      SetProcessWindowStation(own);
+    }
+    if (made == nullptr) {
+      std::fprintf(stderr, "launcher: no hidden window station: error %lu\n", static_cast<unsigned long>(error));
+      std::exit(2);
+    }
+    return name + L"\\Default";
+  }();
+  return desktop;
+}
+
+// Wine without a display shows no box, but on Windows the user's desktop
+// would show one and wait for a click: there the "run" cases start on a
+// hidden desktop, where the programs write to their streams instead.
 std::string RunCase(const std::wstring& program, const std::wstring& command_line,
-                    const std::string& output_base) {
+                    const std::string& output_base, bool hidden) {
   STARTUPINFOW startup{};
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = InheritableFile(output_base + ".out");
   startup.hStdError = InheritableFile(output_base + ".err");
+  std::wstring desktop;
+  if (hidden || !UnderWine()) {
+    desktop = HiddenDesktop();
+    startup.lpDesktop = desktop.data();
+  }
   PROCESS_INFORMATION process{};
   const bool started = Start(program, command_line, startup, process);
   const DWORD error = GetLastError();
@@ -224,7 +266,7 @@ std::string DialogCase(const std::wstring& program, const std::wstring& command_
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: launcher run|dialogs PROGRAM CASES\n");
+    std::fprintf(stderr, "usage: launcher run|hidden|dialogs PROGRAM CASES\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -233,7 +275,9 @@ int main(int argc, char** argv) {
   const std::vector<std::wstring> lines = ReadLines(cases.c_str());
   std::ofstream reports(cases + ".json", std::ios::binary);
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    if (mode == "run") reports << RunCase(program, lines[n], cases + "." + std::to_string(n)) << "\n";
+    if (mode == "run" || mode == "hidden") {
+      reports << RunCase(program, lines[n], cases + "." + std::to_string(n), mode == "hidden") << "\n";
+    }
     if (mode == "dialogs") reports << DialogCase(program, lines[n]) << "\n";
     reports.flush();
   }

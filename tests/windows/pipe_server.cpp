@@ -31,7 +31,7 @@ void Write(const wchar_t* path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+std::string ToAscii(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 }  // namespace
 
@@ -60,7 +60,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::string report;
   for (const Listener& listener : listeners) {
-    report += Narrow(listener.name) + (listener.connected ? " client\n" : " none\n");
+    report += ToAscii(listener.name) + (listener.connected ? " client\n" : " none\n");
   }
   Write(argv[1], report);
   return 0;

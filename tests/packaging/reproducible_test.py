@@ -11,6 +11,10 @@ user nobody, in another folder reached through a symbolic link, with another
 umask, time zone, locale and home, and with build flags in its environment
 (CFLAGS, CXXFLAGS, LDFLAGS) that the release must keep out.
 
+PlainDebianBuild unpacks the Debian source package of RELEASE_DIR and
+configures it as dpkg-buildpackage would, with CXXFLAGS in the environment,
+which reach the build there.
+
 InstallStrip installs the Windows build with --strip at two times and
 compares the programs.
 
@@ -126,6 +130,25 @@ class Rebuild(FolderCase):
             second = f.read()
         print(f"first release:\n{first}second release:\n{second}", file=sys.stderr)
         self.assertEqual(second, first)
+
+
+class PlainDebianBuild(FolderCase):
+    """Unlike scripts/release, a plain Debian build of the source package
+    takes the build flags of its environment, as Debian expects."""
+
+    def test_environment_flags_reach_the_build(self):
+        if RELEASE is None:
+            unavailable("no release to take the source package from: give its folder")
+        require("dpkg-source", "dh_auto_configure")
+        dsc, = [name for name in os.listdir(RELEASE) if name.endswith(".dsc")]
+        tree = os.path.join(self.dir, "source")
+        run("dpkg-source", "--no-check", "-x", os.path.join(RELEASE, dsc), tree, cwd=self.dir)
+        run("debian/rules", "override_dh_auto_configure", cwd=tree,
+            env=builder_env(CXXFLAGS="-O1 -DSIZESTAMP_FROM_ENVIRONMENT", DEB_BUILD_OPTIONS="nocheck"))
+        cache, = [os.path.join(tree, name, "CMakeCache.txt") for name in os.listdir(tree) if name.startswith("obj-")]
+        with open(cache, encoding="utf-8") as f:
+            flags = re.search(r"^CMAKE_CXX_FLAGS:STRING=(.*)$", f.read(), re.M).group(1)
+        self.assertEqual(flags.split()[:2], ["-O1", "-DSIZESTAMP_FROM_ENVIRONMENT"])
 
 
 class InstallStrip(FolderCase):

@@ -25,42 +25,54 @@ class WineCase(FolderCase):
     launcher = program = None
     emulator = []
 
-    def wine(self, *arguments, display=False):
+    def wine(self, *arguments, display=False, timeout=120):
         """Runs `wine ARGUMENTS` in the test's folder; the output goes through
         files, as Wine's background processes may keep a pipe open long after
         the command has ended."""
         command = [*self.emulator, *(["--display"] if display else []), *arguments]
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run(command, cwd=self.dir, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                    timeout=120)
+                                    timeout=timeout)
             out.seek(0)
             err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         return result
 
-    def launch(self, mode, lines, display=False):
-        """Starts sizestamp.exe once for each command line of lines, through
-        the launcher; returns its reports, one per line. In the mode "run" a
-        report holds the program's standard output and error too."""
-        cases = self.path(mode + ".txt")
+    def launch(self, mode, lines, display=False, injections=None):
+        """Starts the program once for each command line of lines, through
+        the launcher; returns its reports, one per line, each with the
+        program's standard output and error ("out", "err"). With injections,
+        one plan for each line (launcher.cpp, inject.cpp), each report holds
+        the log of the program's calls too ("calls": one list of words per
+        call)."""
+        # Files of their own for each launch: Wine may still hold an earlier one's.
+        self.launches = getattr(self, "launches", 0) + 1
+        cases = self.path("%s-%d.txt" % (mode, self.launches))
         with open(cases, "w", encoding="utf-8", newline="\n") as file:
             file.writelines(line + "\n" for line in lines)
         command = [self.launcher, mode, windows_path(self.program), windows_path(cases)]
+        if injections is not None:
+            with open(cases + ".inject", "w", encoding="utf-8", newline="\n") as file:
+                file.writelines(plan + "\n" for plan in injections)
+            command.append(windows_path(cases + ".inject"))
         if display:
             # A desktop of its own, made now on this display: the default one
             # may have been made without a display by an earlier test.
             command[:0] = ["explorer", "/desktop=sizestamp-test,800x600"]
-        result = self.wine(*command, display=display)
+        # The launcher ends a program that runs for more than 20 s.
+        result = self.wine(*command, display=display, timeout=60 + 25 * len(lines))
         reports = []
         if os.path.exists(cases + ".json"):
             with open(cases + ".json", encoding="utf-8") as file:
                 reports = [json.loads(line) for line in file]
         self.assertEqual(len(reports), len(lines), result)
-        if mode == "run":
-            for n, report in enumerate(reports):
-                for stream in ("out", "err"):
-                    with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
-                        report[stream] = file.read().decode("utf-8")
+        for n, report in enumerate(reports):
+            for stream in ("out", "err"):
+                with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
+                    report[stream] = file.read().decode("utf-8")
+            if injections is not None:
+                with open("%s.%d.calls" % (cases, n), encoding="utf-8") as file:
+                    report["calls"] = [line.split() for line in file]
         return reports
 
     def assert_text(self, text, expected, exact):

@@ -1,8 +1,9 @@
-"""sizestamp.exe under Wine with exact command lines: exit statuses, the
-messages on the standard streams (no display, so no box), and the bytes of
+"""sizestamp.exe or its console twin sizestampc.exe under Wine with exact
+command lines: exit statuses, the messages on the standard streams (no
+display, so no box: the two programs write the same texts), and the bytes of
 the target files.
 
-usage: end_to_end_test.py LAUNCHER.exe SIZESTAMP.exe WINE...
+usage: end_to_end_test.py LAUNCHER.exe PROGRAM.exe WINE...
        (WINE...: the build's emulator, scripts/wine and its Wine prefix)
 """
 import os
@@ -104,6 +105,33 @@ class CommandLines(WineCase):
             ("{B} /s 5 /f tab.bin\t", 6, cannot_open("tab.bin\\x09"), {"tab.bin": None}),
             ("{B} /s 5 /f missing\\x.bin", 6, cannot_open("missing\\x.bin"), {"missing": None}),
         ])
+
+    def test_paths_on_a_volume(self):
+        # Wine serves no volume by its GUID: such a path reaches the open,
+        # where the system does not find it (injection_test.py counts the open).
+        volume = "\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}"
+        no_file = "it is a device or pipe, not a file"
+        self.check([
+            ("{B} /s 9 /f \\\\.\\{D}\\data\\target.bin", 0, edited("\\\\.\\{D}\\data\\target.bin"),
+             {"data/target.bin": PATTERN[:16] + field(9) + PATTERN[22:]}),
+            ("{B} /s 9 /f \\\\?\\{D}\\q.bin", 0, edited("\\\\?\\{D}\\q.bin"), {"q.bin": bytes(16) + field(9)}),
+            ("{B} /s 9 /f %s\\dir\\f.bin" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s\\dir\\f.bin": ' % volume), {}),
+            # The volume itself, raw or its root, is refused before any open.
+            ("{B} /s 9 /f \\\\.\\Z:", 6, ("err", 'sizestamp: file failure: cannot open "\\\\.\\Z:": ' + no_file), {}),
+            ("{B} /s 9 /f \\\\.\\Z:\\", 6, ("err", 'sizestamp: file failure: cannot open "\\\\.\\Z:\\": ' + no_file), {}),
+            ("{B} /s 9 /f %s" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s": %s' % (volume, no_file)), {}),
+            ("{B} /s 9 /f %s\\" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s\\": %s' % (volume, no_file)), {}),
+        ])
+
+    def test_cmd_ends_with_the_programs_status(self):
+        # cmd waits for either program; only on Windows does an interactive
+        # cmd leave a GUI program running (README.txt).
+        self.make("target.bin", PATTERN)
+        for tail, status in (("/s 5 /f target.bin", 0), ("/s 4294967296 /f target.bin", 2), ("/s x /f target.bin", 3)):
+            with self.subTest(tail=tail):
+                done = self.wine("cmd", "/c", "%s %s" % (windows_path(self.program), tail))
+                self.assertEqual(done.returncode, status, done)
+        self.assertEqual(self.read("target.bin"), PATTERN[:16] + field(5) + PATTERN[22:])
 
     def test_decimal_separator_is_the_users(self):
         self.set_decimal_separator(",")

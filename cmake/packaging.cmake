@@ -125,7 +125,7 @@ if(WIN32)
   sizestamp_write_crlf(${windows_texts}/LICENSE.txt "${license}")
   sizestamp_write_crlf(${windows_texts}/THIRD-PARTY-NOTICES.txt "${notices}")
 
-  install(TARGETS sizestamp RUNTIME DESTINATION .)
+  install(TARGETS sizestamp sizestampc RUNTIME DESTINATION .)
   install(FILES ${windows_texts}/README.txt ${windows_texts}/LICENSE.txt ${windows_texts}/THIRD-PARTY-NOTICES.txt
           DESTINATION .)
   set(CPACK_GENERATOR ZIP)

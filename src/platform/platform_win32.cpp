@@ -222,7 +222,8 @@ std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
   const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
+  if (length <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(length), '\0');
   const int converted = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
   bytes.resize(static_cast<std::size_t>(std::max(converted, 0)));
   return bytes;
@@ -317,9 +318,9 @@ void ShowMessage(const std::u16string& text, MessageKind kind) {
                      return EscapedText(line, TextUnits::Utf16);
                    }));
   } else {
-    WriteAll(stream, MessageForStream(text, "\r\n", [](std::u16string_view line) {
-               return ToUtf8(std::wstring(line.begin(), line.end()));
-             }));
+    // Its line breaks are CR LF already. Converted in one piece, a message
+    // that cannot be converted is lost whole rather than in part.
+    WriteAll(stream, ToUtf8(ToWide(text) + L"\r\n"));
   }
 }
 

@@ -71,7 +71,9 @@ class WineCase(FolderCase):
                 with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
                     report[stream] = file.read().decode("utf-8")
             if injections is not None:
-                with open("%s.%d.calls" % (cases, n), encoding="utf-8") as file:
+                calls = "%s.%d.calls" % (cases, n)
+                self.assertTrue(os.path.exists(calls), "no log of the calls: %r" % report)
+                with open(calls, encoding="utf-8") as file:
                     report["calls"] = [line.split() for line in file]
         return reports
 

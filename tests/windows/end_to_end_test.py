@@ -7,6 +7,7 @@ usage: end_to_end_test.py LAUNCHER.exe PROGRAM.exe WINE...
        (WINE...: the build's emulator, scripts/wine and its Wine prefix)
 """
 import os
+import re
 import subprocess
 import sys
 import time
@@ -122,6 +123,19 @@ class CommandLines(WineCase):
             ("{B} /s 9 /f %s" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s": %s' % (volume, no_file)), {}),
             ("{B} /s 9 /f %s\\" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s\\": %s' % (volume, no_file)), {}),
         ])
+
+    def test_a_console_shows_every_character_and_escapes_what_could_drive_it(self):
+        # Wine's console is the terminal the launcher runs on; it writes a
+        # pair of surrogates as two characters, so the names keep to the BMP.
+        cases = [("größe 文件.bin", re.escape("größe 文件.bin\r\nEdited successfully.\r\n")),
+                 ("c\u009b.bin", re.escape("c\\x9B.bin\r\nEdited successfully.\r\n")),
+                 # No file name holds a tab: the system's words for that follow.
+                 ("tab\x09.bin", re.escape('sizestamp: file failure: cannot open "tab\\x09.bin": ') + r"[^\r\n]+\r\n")]
+        reports = self.launch("terminal", ["sizestamp.exe /s 5 /f " + name for name, _ in cases])
+        for (name, shown), report in zip(cases, reports):
+            with self.subTest(name=name):
+                self.assertRegex(report["terminal"], "^%s$" % shown, report)
+        self.assertEqual(self.read("größe 文件.bin"), bytes(16) + field(5))
 
     def test_cmd_ends_with_the_programs_status(self):
         # cmd waits for either program; only on Windows does an interactive

@@ -63,6 +63,9 @@ CALLS = {
     "stderr handle": ("GetStdHandle", "stderr", 1),
     "stdout mode": ("GetConsoleMode", "stdout", 1),
     "stdout": ("WriteFile", "stdout", 1),
+    "stdout mode": ("GetConsoleMode", "stdout", 1),
+    "stdout console": ("WriteConsoleW", "stdout", 1),
+    "stderr console": ("WriteConsoleW", "stderr", 1),
     "stderr": ("WriteFile", "stderr", 1),
     "to UTF-8, length": ("WideCharToMultiByte", None, 1),
     "to UTF-8, text": ("WideCharToMultiByte", None, 2),
@@ -109,6 +112,17 @@ STREAM_FAULTS = [
     ("stderr", "written=7", REFUSE, 6, "", own("open", "it is a directory", "dir"), None),
     ("to UTF-8, length", "error=122", EDIT, 0, "", "", EDITED),
     ("to UTF-8, text", "error=122", EDIT, 0, "", "", EDITED),
+]
+
+# The same with Wine's console on a terminal for the standard streams.
+CONSOLE_FAULTS = [
+    ("stdout console", "error=6", EDIT, 0, "", "", EDITED),
+    ("stdout console", "written=0", EDIT, 0, "", "", EDITED),
+    # A short write: the rest follows.
+    ("stdout console", "written=4", EDIT, 0, edited("{name}"), "", EDITED),
+    ("stderr console", "error=6", REFUSE, 6, "", "", None),
+    # Taken for no console, the console gets the UTF-8 bytes: ASCII shows the same.
+    ("stdout mode", "error=6", EDIT, 0, edited("{name}"), "", EDITED),
 ]
 
 # The same on a visible window station, where sizestamp.exe shows a box
@@ -174,7 +188,8 @@ class ProgramCase(WineCase):
                     continue
                 self.assertEqual(report.get("status"), status, report)
                 self.assertIn("injected", [entry[-1] for entry in report["calls"]], "the call was not made")
-                for stream, pattern in (("out", out), ("err", err)):
+                streams = (("terminal", out + err),) if mode == "terminal" else (("out", out), ("err", err))
+                for stream, pattern in streams:
                     self.assertRegex(report[stream], "^%s$" % pattern.replace(re.escape("{name}"), re.escape(name)),
                                      report)
                 self.assertNotIn("caption", report, "a box was shown")
@@ -190,6 +205,9 @@ class Injection(ProgramCase):
         self.set_decimal_separator(",")
         self.addCleanup(self.set_decimal_separator, ".")
         self.check_faults(STREAM_FAULTS, "run", display=False)
+
+    def test_each_failure_on_a_console(self):
+        self.check_faults(CONSOLE_FAULTS, "terminal", display=False)
 
     def test_paths_on_a_volume_reach_the_open_and_the_volume_never(self):
         # Wine serves no volume by its GUID: that the open is asked is what shows here.
@@ -275,6 +293,11 @@ class Allocation(ProgramCase):
             with self.subTest(command=command, plan=plan):
                 if self.check(report, count, command, self.name(n), after_write, display):
                     onwards.append((command, plan + "+", count, after_write))
+        for command in commands:
+            failed = sum(1 for row in onwards if row[0] == command)
+            print("%s, %r: %d allocations from the entry, %d ended as the memory failure, %d taken from the "
+                  "runtime's reserve" % (os.path.basename(self.program), command, sum(1 for row in alone if row[0] == command),
+                                         failed, sum(1 for row in alone if row[0] == command) - failed))
         # Where the program saw the failure, it must also end well when no memory comes back.
         reports = self.run_plans(mode, display, onwards)
         for n, ((command, plan, count, after_write), report) in enumerate(zip(onwards, reports), 100):

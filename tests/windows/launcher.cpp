@@ -7,6 +7,10 @@
 //                                   CASES.<n>.out and CASES.<n>.err
 //   launcher dialogs PROGRAM CASES  the same, and the message box a run shows is
 //                                   read, its OK button pressed, and described
+//   launcher terminal PROGRAM CASES the program writes to the launcher's own
+//                                   console, after a line "[case N]"; run
+//                                   under a terminal, Wine's console is that
+//                                   terminal
 //   launcher MODE PROGRAM CASES INJECTIONS
 //                                   the same, each program started suspended
 //                                   with windows_inject.dll (beside the
@@ -111,13 +115,19 @@ bool Inject(const PROCESS_INFORMATION& process, const std::wstring& dll) {
 // before it runs. Returns an error report, or "" with process started; the
 // caller closes process's handles.
 std::string Start(const std::wstring& program, std::wstring command_line, const std::string& output_base,
-                  const Injection* injection, PROCESS_INFORMATION& process) {
+                  const Injection* injection, PROCESS_INFORMATION& process, bool terminal = false) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = InheritableFile(output_base + ".out");
   startup.hStdError = InheritableFile(output_base + ".err");
+  if (terminal) {
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  }
   if (injection != nullptr) {
     SetEnvironmentVariableW(L"SIZESTAMP_INJECT", injection->plan.c_str());
     SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", FromUtf8(injection->log).c_str());
@@ -128,8 +138,10 @@ std::string Start(const std::wstring& program, std::wstring command_line, const 
   const DWORD error = GetLastError();
   SetEnvironmentVariableW(L"SIZESTAMP_INJECT", nullptr);
   SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", nullptr);
-  CloseHandle(startup.hStdOutput);
-  CloseHandle(startup.hStdError);
+  if (!terminal) {
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+  }
   if (!started) return LaunchFailure(error);
   if (injection != nullptr) {
     if (!Inject(process, injection->dll)) {
@@ -160,9 +172,9 @@ std::string Finish(PROCESS_INFORMATION& process) {
 }
 
 std::string RunCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
-                    const Injection* injection) {
+                    const Injection* injection, bool terminal) {
   PROCESS_INFORMATION process{};
-  const std::string failure = Start(program, command_line, output_base, injection, process);
+  const std::string failure = Start(program, command_line, output_base, injection, process, terminal);
   if (!failure.empty()) return failure;
   return "{" + Finish(process) + "}";
 }
@@ -280,7 +292,7 @@ std::string DialogCase(const std::wstring& program, const std::wstring& command_
 
 int main(int argc, char** argv) {
   if (argc != 4 && argc != 5) {
-    std::fprintf(stderr, "usage: launcher run|dialogs PROGRAM CASES [INJECTIONS]\n");
+    std::fprintf(stderr, "usage: launcher run|dialogs|terminal PROGRAM CASES [INJECTIONS]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -305,7 +317,14 @@ int main(int argc, char** argv) {
       injection.log = base + ".calls";
       planned = &injection;
     }
-    if (mode == "run") reports << RunCase(program, lines[n], base, planned) << "\n";
+    if (mode == "terminal") {
+      const std::string marker = "[case " + std::to_string(n) + "]\r\n";
+      DWORD written = 0;
+      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr);
+    }
+    if (mode == "run" || mode == "terminal") {
+      reports << RunCase(program, lines[n], base, planned, mode == "terminal") << "\n";
+    }
     if (mode == "dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
     reports.flush();
   }

@@ -6,9 +6,13 @@ where WINE... is the build's emulator: scripts/wine and the build's prefix.
 """
 import json
 import os
+import pty
+import re
+import select
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -25,11 +29,13 @@ class WineCase(FolderCase):
     launcher = program = None
     emulator = []
 
-    def wine(self, *arguments, display=False, timeout=120):
+    def wine(self, *arguments, display=False, timeout=120, terminal=False):
         """Runs `wine ARGUMENTS` in the test's folder; the output goes through
         files, as Wine's background processes may keep a pipe open long after
-        the command has ended."""
+        the command has ended. On a terminal, the output is what it shows."""
         command = [*self.emulator, *(["--display"] if display else []), *arguments]
+        if terminal:
+            return self.on_terminal(command, timeout)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             result = subprocess.run(command, cwd=self.dir, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                     timeout=timeout)
@@ -37,6 +43,30 @@ class WineCase(FolderCase):
             err.seek(0)
             result.stdout, result.stderr = out.read(), err.read()
         return result
+
+    def on_terminal(self, command, timeout):
+        """Runs command with a terminal for its standard streams; Wine's
+        console then is that terminal. Returns the command's result, with
+        what the terminal received as its stdout."""
+        main, terminal = pty.openpty()
+        process = subprocess.Popen(command, cwd=self.dir, stdin=terminal, stdout=terminal, stderr=terminal)
+        os.close(terminal)
+        received = b""
+        deadline = time.monotonic() + timeout
+        try:
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([main], [], [], 1)
+                if ready:
+                    try:
+                        piece = os.read(main, 65536)
+                    except OSError:  # the terminal's last writer is gone
+                        break
+                    if not piece:
+                        break
+                    received += piece
+        finally:
+            os.close(main)
+        return subprocess.CompletedProcess(command, process.wait(timeout=60), received, b"")
 
     def launch(self, mode, lines, display=False, injections=None):
         """Starts the program once for each command line of lines, through
@@ -60,12 +90,20 @@ class WineCase(FolderCase):
             # may have been made without a display by an earlier test.
             command[:0] = ["explorer", "/desktop=sizestamp-test,800x600"]
         # The launcher ends a program that runs for more than 20 s.
-        result = self.wine(*command, display=display, timeout=60 + 25 * len(lines))
+        result = self.wine(*command, display=display, timeout=60 + 25 * len(lines), terminal=mode == "terminal")
         reports = []
         if os.path.exists(cases + ".json"):
             with open(cases + ".json", encoding="utf-8") as file:
                 reports = [json.loads(line) for line in file]
         self.assertEqual(len(reports), len(lines), result)
+        if mode == "terminal":
+            # Wine's console draws on the terminal with a few escape sequences
+            # of its own and ends a line with CR CR LF.
+            shown = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", result.stdout.decode("utf-8")).replace("\r\r\n", "\r\n")
+            parts = re.split(r"\[case \d+\]\r\n", shown)
+            self.assertEqual(len(parts), len(lines) + 1, shown)
+            for report, part in zip(reports, parts[1:]):
+                report["terminal"] = part
         for n, report in enumerate(reports):
             for stream in ("out", "err"):
                 with open("%s.%d.%s" % (cases, n, stream), "rb") as file:

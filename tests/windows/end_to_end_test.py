@@ -112,16 +112,18 @@ class CommandLines(WineCase):
         # where the system does not find it (injection_test.py counts the open).
         volume = "\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}"
         no_file = "it is a device or pipe, not a file"
+
+        def refused(path, reason=no_file):
+            return ("err", 'sizestamp: file failure: cannot open "%s": %s' % (path, reason))
+
         self.check([
             ("{B} /s 9 /f \\\\.\\{D}\\data\\target.bin", 0, edited("\\\\.\\{D}\\data\\target.bin"),
              {"data/target.bin": PATTERN[:16] + field(9) + PATTERN[22:]}),
             ("{B} /s 9 /f \\\\?\\{D}\\q.bin", 0, edited("\\\\?\\{D}\\q.bin"), {"q.bin": bytes(16) + field(9)}),
-            ("{B} /s 9 /f %s\\dir\\f.bin" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s\\dir\\f.bin": ' % volume), {}),
+            ("{B} /s 9 /f %s\\dir\\f.bin" % volume, 6, refused(volume + "\\dir\\f.bin", ""), {}),
             # The volume itself, raw or its root, is refused before any open.
-            ("{B} /s 9 /f \\\\.\\Z:", 6, ("err", 'sizestamp: file failure: cannot open "\\\\.\\Z:": ' + no_file), {}),
-            ("{B} /s 9 /f \\\\.\\Z:\\", 6, ("err", 'sizestamp: file failure: cannot open "\\\\.\\Z:\\": ' + no_file), {}),
-            ("{B} /s 9 /f %s" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s": %s' % (volume, no_file)), {}),
-            ("{B} /s 9 /f %s\\" % volume, 6, ("err", 'sizestamp: file failure: cannot open "%s\\": %s' % (volume, no_file)), {}),
+            *[("{B} /s 9 /f " + path, 6, refused(path), {})
+              for path in ("\\\\.\\Z:", "\\\\.\\Z:\\", volume, volume + "\\")],
         ])
 
     def test_a_console_shows_every_character_and_escapes_what_could_drive_it(self):

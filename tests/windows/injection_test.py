@@ -73,9 +73,6 @@ CALLS = {
     "station flags": ("GetUserObjectInformationW", None, 1),
     "box": ("MessageBoxW", None, 1),
 }
-# Where a message goes: the streams and, for the rows on the display, a box.
-NO_BOX = None
-
 # call, fault (inject.cpp), command ({name}: the row's own file), exit
 # status, standard output and error (patterns), the file's bytes afterwards.
 STREAM_FAULTS = [
@@ -138,8 +135,6 @@ BOX_FAULTS = [
 class ProgramCase(WineCase):
     """Runs command lines with their calls counted or one of them failed."""
 
-    console = False
-
     def setUp(self):
         super().setUp()
         os.mkdir(self.path("dir"))
@@ -173,7 +168,8 @@ class ProgramCase(WineCase):
         for n, ((call, fault, *_), count) in enumerate(zip(rows, counts)):
             function, word, which = CALLS[call]
             word = word and word.format(name=self.name(n))
-            matches = [entry for entry in count["calls"][1:] if entry[1] == function and word in (None, (entry + [None])[3])]
+            matches = [entry for entry in count["calls"][1:]
+                       if entry[1] == function and word in (None, (entry + [None])[3])]
             plans.append("%s %s %s" % (function, matches[which - 1][2], fault) if len(matches) >= which else "")
         self.fresh_files(len(lines))
         reports = self.launch(mode, lines, display=display, injections=plans)
@@ -294,10 +290,10 @@ class Allocation(ProgramCase):
                 if self.check(report, count, command, self.name(n), after_write, display):
                     onwards.append((command, plan + "+", count, after_write))
         for command in commands:
+            made = sum(1 for row in alone if row[0] == command)
             failed = sum(1 for row in onwards if row[0] == command)
             print("%s, %r: %d allocations from the entry, %d ended as the memory failure, %d taken from the "
-                  "runtime's reserve" % (os.path.basename(self.program), command, sum(1 for row in alone if row[0] == command),
-                                         failed, sum(1 for row in alone if row[0] == command) - failed))
+                  "runtime's reserve" % (os.path.basename(self.program), command, made, failed, made - failed))
         # Where the program saw the failure, it must also end well when no memory comes back.
         reports = self.run_plans(mode, display, onwards)
         for n, ((command, plan, count, after_write), report) in enumerate(zip(onwards, reports), 100):

@@ -20,5 +20,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(SIZESTAMP_QEMU qemu-aarch64-static REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${SIZESTAMP_QEMU} -L ${CMAKE_FIND_ROOT_PATH})
 
-# CPack would ask dpkg, which names the architecture of the build machine.
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)

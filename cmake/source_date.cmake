@@ -21,13 +21,21 @@ if(NOT SIZESTAMP_SOURCE_DATE_FROM AND EXISTS ${PROJECT_SOURCE_DIR}/.git)
     # repository's configuration adds nothing: without safe.directory, a
     # builder who does not own the checkout would get git's refusal and,
     # through the fallback, another date.
-    set(git ${GIT_EXECUTABLE} -c safe.directory=${PROJECT_SOURCE_DIR} -C ${PROJECT_SOURCE_DIR})
+    # git names the top folder by its real path; the sources may have been
+    # reached through a symbolic link. A user's log.showSignature would add
+    # the signature's check to the output of git log.
+    file(REAL_PATH "${PROJECT_SOURCE_DIR}" real_source)
+    set(git ${GIT_EXECUTABLE} -c safe.directory=${real_source} -c log.showSignature=false
+            -C ${PROJECT_SOURCE_DIR})
     execute_process(COMMAND ${git} rev-parse --show-toplevel
                     OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE top_failed ERROR_QUIET)
     execute_process(COMMAND ${git} log -1 --format=%ct
                     OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE log_failed
                     ERROR_QUIET)
-    if(NOT top_failed AND NOT log_failed AND top STREQUAL PROJECT_SOURCE_DIR AND commit_time)
+    if(NOT top_failed)
+      file(REAL_PATH "${top}" top)
+    endif()
+    if(NOT top_failed AND NOT log_failed AND top STREQUAL real_source AND commit_time MATCHES "^[0-9]+$")
       set(SIZESTAMP_SOURCE_DATE_EPOCH "${commit_time}")
       set(SIZESTAMP_SOURCE_DATE_FROM "the last commit")
       # A new commit changes the date: configure again after one. (Only the

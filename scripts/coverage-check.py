@@ -1,7 +1,13 @@
 """Reads two gcovr JSON reports of the same run, one with the exclusion
 markers honoured and one without, and fails on an untaken branch that no
 marker explains, on a marker without its reason, and on a marker whose lines
-have no untaken branch left (a stale one)."""
+have no untaken branch left (a stale one).
+
+  coverage-check.py EXPLAINED.json UNEXPLAINED.json
+  coverage-check.py --alike ONE.json OTHER.json
+
+--alike compares the reports of two builds before they are merged: on each
+line of the files both hold, both must count the same branches."""
 import json
 import re
 import sys
@@ -77,4 +83,27 @@ def main(explained_report, unexplained_report):
         sys.exit(1)
 
 
-main(*sys.argv[1:])
+def alike(one_report, other_report):
+    """Fails when a line of a file in both reports has a different number of
+    branches in each: gcovr merges branches by their place on the line."""
+    def counts(report):
+        return {entry["file"]: {line["line_number"]: len(line["branches"]) for line in entry["lines"]}
+                for entry in json.load(open(report))["files"]}
+    one, other = counts(one_report), counts(other_report)
+    differences = 0
+    for name in sorted(set(one) & set(other)):
+        for number in sorted(set(one[name]) & set(other[name])):
+            if one[name][number] != other[name][number]:
+                differences += 1
+                print(f"  {name}:{number}: {one[name][number]} branches in {one_report}, "
+                      f"{other[name][number]} in {other_report}")
+    print(f"Counted in both builds: {', '.join(sorted(set(one) & set(other)))}")
+    if differences:
+        print(f"\n{differences} line(s) where the builds count different branches: their counts cannot be merged")
+        sys.exit(1)
+
+
+if sys.argv[1:2] == ["--alike"]:
+    alike(*sys.argv[2:])
+else:
+    main(*sys.argv[1:])

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "decimal_text.h"
 #include "failure.h"
@@ -27,6 +28,37 @@ TEST(DecimalText, Numbers) {
   EXPECT_EQ(Parse(u"1,5", u','), 1.5);
   EXPECT_EQ(Parse(u"1.7976931348623157e308"), 1.7976931348623157e308);
   EXPECT_TRUE(std::signbit(Parse(u"-0")));
+}
+
+// Each reader must give the double nearest to the decimal value, ties to the
+// even one. The compiler reads the literals correctly rounded; the halfway
+// cases name their neighbours.
+TEST(DecimalText, RoundsToNearest) {
+  const double two_53 = 9007199254740992.0;
+  const struct {
+    const char16_t* text;
+    double expected;
+  } cases[] = {
+      {u"9007199254740993", two_53},                                          // halfway: to even, down
+      {u"9007199254740995", two_53 + 4},                                      // halfway: to even, up
+      {u"9007199254740993.000000000000000000000000001", two_53 + 2},          // just past halfway
+      {u"1.00000000000000011102230246251565404236316680908203125", 1.0},      // 1 + 2^-53, halfway
+      {u"1.00000000000000011102230246251565404236316680908203126", std::nextafter(1.0, 2.0)},
+      {u"1.00000000000000011102230246251565404236316680908203124", 1.0},
+      {u"0.1", 0.1},
+      {u"0.30000000000000001665", 0.30000000000000001665},
+      {u"2.2250738585072011e-308", 2.2250738585072011e-308},                  // below the normal range
+      {u"2.2250738585072014e-308", 2.2250738585072014e-308},                  // the smallest normal
+      {u"4.9406564584124654e-324", 4.9406564584124654e-324},                  // the smallest subnormal
+      {u"1.7976931348623158e308", 1.7976931348623157e308},                    // rounds down to the largest
+      {u"4294967295.49999999999999999999", 4294967295.49999999999999999999},
+      {u"123456789012345678901234567890e-10", 12345678901234567890.123456789},
+      {u"0.000000000000000000000000000000000000000000000000000000000000000000000000000001e78", 1.0},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(std::string(row.text, row.text + std::char_traits<char16_t>::length(row.text)));
+    EXPECT_EQ(Parse(row.text), row.expected);
+  }
 }
 
 TEST(DecimalText, TooSmallBecomesZero) {

@@ -4,9 +4,9 @@
 #include "decimal_text.h"
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 
+#include "decimal_reader.h"
 #include "failure.h"
 
 namespace platform {
@@ -18,7 +18,7 @@ bool IsDigit(char16_t ch) { return ch >= u'0' && ch <= u'9'; }
   throw Failure(FailureKind::Conversion, u"the size \"" + text + u"\" is not a number");
 }
 
-// The parts of a number, rewritten in the ASCII form from_chars reads.
+// The parts of a number, rewritten in the ASCII form the reader reads.
 struct DecimalParts {
   bool negative = false;
   std::string digits;      // integer and fraction digits, without the separator
@@ -58,12 +58,12 @@ long long BoundedExponent(const std::string& exponent) {
   return !exponent.empty() && exponent[0] == '-' ? -value : value;
 }
 
-// from_chars reports overflow and underflow alike as out of range; the decimal
+// The reader reports overflow and underflow alike as out of range; the decimal
 // exponent of the leading digit tells them apart, as the two lie hundreds of
 // decades apart.
 bool IsTooLarge(const DecimalParts& parts) {
   const auto leading = parts.digits.find_first_not_of('0');
-  if (leading == std::string::npos) return false;  // GCOVR_EXCL_BR_LINE: from_chars never calls zero out of range
+  if (leading == std::string::npos) return false;  // GCOVR_EXCL_BR_LINE: no reader calls zero out of range
   return BoundedExponent(parts.exponent) + (parts.point - static_cast<long long>(leading)) > 0;
 }
 
@@ -75,14 +75,14 @@ double ParseDecimalText(const std::u16string& text, char16_t decimal_separator) 
   std::string ascii = "0" + parts.digits + "0";
   ascii.insert(static_cast<std::size_t>(parts.point) + 1, 1, '.');
   if (!parts.exponent.empty()) ascii += "e" + parts.exponent;
-  double value = 0;
-  const auto result = std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
-  if (result.ec == std::errc::result_out_of_range) {
+  const DecimalReading reading = ReadDecimalAscii(ascii);
+  double value = reading.value;
+  if (reading.outcome == DecimalReading::Outcome::OutOfRange) {
     if (IsTooLarge(parts)) {
       throw Failure(FailureKind::Overflow, u"the size \"" + text + u"\" is beyond the range of numbers");
     }
     value = 0;
-  } else if (result.ec != std::errc() || result.ptr != ascii.data() + ascii.size()) {  // GCOVR_EXCL_BR_LINE: every build hands from_chars a text it reads whole
+  } else if (reading.outcome != DecimalReading::Outcome::Read) {  // GCOVR_EXCL_BR_LINE: every build's reader reads the text built here whole
     FailNotANumber(text);
   }
   return parts.negative ? -value : value;

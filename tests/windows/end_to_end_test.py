@@ -3,9 +3,11 @@ command lines: exit statuses, the messages on the standard streams (no
 display, so no box: the two programs write the same texts), and the bytes of
 the target files.
 
-usage: end_to_end_test.py LAUNCHER.exe PROGRAM.exe WINE...
-       (WINE...: the build's emulator, scripts/wine and its Wine prefix)
+usage: end_to_end_test.py LAUNCHER.exe PROGRAM.exe [WINE...]
+       (WINE...: the build's emulator, scripts/wine and its Wine prefix;
+       none on a Windows host)
 """
+import ctypes
 import os
 import re
 import subprocess
@@ -112,6 +114,7 @@ class CommandLines(WineCase):
         # where the system does not find it (injection_test.py counts the open).
         volume = "\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}"
         no_file = "it is a device or pipe, not a file"
+        drive = windows_path(self.dir)[:2]
 
         def refused(path, reason=no_file):
             return ("err", 'sizestamp: file failure: cannot open "%s": %s' % (path, reason))
@@ -123,12 +126,14 @@ class CommandLines(WineCase):
             ("{B} /s 9 /f %s\\dir\\f.bin" % volume, 6, refused(volume + "\\dir\\f.bin", ""), {}),
             # The volume itself, raw or its root, is refused before any open.
             *[("{B} /s 9 /f " + path, 6, refused(path), {})
-              for path in ("\\\\.\\Z:", "\\\\.\\Z:\\", volume, volume + "\\")],
+              for path in ("\\\\.\\" + drive, "\\\\.\\%s\\" % drive, volume, volume + "\\")],
         ])
 
     def test_a_console_shows_every_character_and_escapes_what_could_drive_it(self):
         # Wine's console is the terminal the launcher runs on; it writes a
         # pair of surrogates as two characters, so the names keep to the BMP.
+        if not self.emulator:
+            self.skipTest("a terminal for Wine's console; the hosted workflow runs the real shells")
         cases = [("größe 文件.bin", re.escape("größe 文件.bin\r\nEdited successfully.\r\n")),
                  ("c\u009b.bin", re.escape("c\\x9B.bin\r\nEdited successfully.\r\n")),
                  # No file name holds a tab: the system's words for that follow.
@@ -150,16 +155,35 @@ class CommandLines(WineCase):
         self.assertEqual(self.read("target.bin"), PATTERN[:16] + field(5) + PATTERN[22:])
 
     def test_decimal_separator_is_the_users(self):
-        self.set_decimal_separator(",")
-        self.addCleanup(self.set_decimal_separator, ".")
+        self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(","))
         self.check([
             ("{B} /s 2,5e1 /f comma.bin", 0, edited("comma.bin"), {"comma.bin": bytes(16) + field(25)}),
             ("{B} /s 2.5 /f point.bin", 3, ("err", "sizestamp: conversion failure: "), {"point.bin": None}),
         ])
 
+    def test_a_longer_separator_falls_back_to_the_point(self):
+        self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(",,"))
+        self.check([
+            ("{B} /s 2.5e1 /f point.bin", 0, edited("point.bin"), {"point.bin": bytes(16) + field(25)}),
+            ("{B} /s 2,,5e1 /f commas.bin", 3, ("err", "sizestamp: conversion failure: "), {"commas.bin": None}),
+        ])
+
     def set_decimal_separator(self, separator):
+        """Makes separator the user's decimal separator; returns the one
+        before. Wine's prefix is the build's own. On a Windows host it is the
+        user's setting, changed the way the Region settings change it."""
+        if not self.emulator:
+            locale_user_default, locale_sdecimal = 0x400, 0xE
+            kernel32 = ctypes.WinDLL("kernel32", use_last_error=True)
+            before = ctypes.create_unicode_buffer(8)
+            self.assertGreater(kernel32.GetLocaleInfoW(locale_user_default, locale_sdecimal, before, 8), 0,
+                               ctypes.get_last_error())
+            self.assertTrue(kernel32.SetLocaleInfoW(locale_user_default, locale_sdecimal, separator),
+                            ctypes.get_last_error())
+            return before.value
         done = self.wine("reg", "add", r"HKCU\Control Panel\International", "/v", "sDecimal", "/d", separator, "/f")
         self.assertEqual(done.returncode, 0, done)
+        return "."
 
 
 class PipeNames(WineCase):

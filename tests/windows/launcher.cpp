@@ -5,6 +5,8 @@
 //                                   (UTF-8), with that line as its command
 //                                   line, standard output and error going to
 //                                   CASES.<n>.out and CASES.<n>.err
+//   launcher hidden PROGRAM CASES   as run, on a window station no one sees,
+//                                   which "run" uses on Windows (not under Wine)
 //   launcher dialogs PROGRAM CASES  the same, and the message box a run shows is
 //                                   read, its OK button pressed, and described
 //   launcher terminal PROGRAM CASES the program writes to the launcher's own
@@ -31,6 +33,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -85,6 +88,41 @@ HANDLE InheritableFile(const std::string& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// A desktop on a window station of its own that no one sees, as a service's,
+// made on first use; its name for STARTUPINFOW.lpDesktop.
+const std::wstring& HiddenDesktop() {
+  static const std::wstring desktop = []() -> std::wstring {
+    const std::wstring name = L"sizestamp-test-" + std::to_wstring(GetCurrentProcessId());
+    // Kept open for the launcher's life: the station lasts while a handle does.
+    const HWINSTA hidden = CreateWindowStationW(name.c_str(), 0, WINSTA_ALL_ACCESS, nullptr);
+    const HWINSTA own = GetProcessWindowStation();
+    HDESK made = nullptr;
+    DWORD error = 0;
+    if (hidden == nullptr || !SetProcessWindowStation(hidden)) {
+      error = GetLastError();
+    } else {
+      made = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+      error = GetLastError();
+      SetProcessWindowStation(own);
+    }
+    if (made == nullptr) {
+      std::fprintf(stderr, "launcher: no hidden window station: error %lu\n", static_cast<unsigned long>(error));
+      std::exit(2);
+    }
+    return name + L"\\Default";
+  }();
+  return desktop;
+}
+
+// Wine without a display shows no box, but on Windows the user's desktop
+// would show one and wait for a click: there the "run" cases start on a
+// hidden desktop, where the programs write to their streams instead.
+
 std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
 
 // The injection of one case: the DLL, the plan and the log it writes.
@@ -115,9 +153,15 @@ bool Inject(const PROCESS_INFORMATION& process, const std::wstring& dll) {
 // before it runs. Returns an error report, or "" with process started; the
 // caller closes process's handles.
 std::string Start(const std::wstring& program, std::wstring command_line, const std::string& output_base,
-                  const Injection* injection, PROCESS_INFORMATION& process, bool terminal = false) {
+                  const Injection* injection, PROCESS_INFORMATION& process, bool terminal = false,
+                  bool hidden = false) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
+  std::wstring desktop;
+  if (hidden) {
+    desktop = HiddenDesktop();
+    startup.lpDesktop = desktop.data();
+  }
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = InheritableFile(output_base + ".out");
@@ -172,9 +216,10 @@ std::string Finish(PROCESS_INFORMATION& process) {
 }
 
 std::string RunCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
-                    const Injection* injection, bool terminal) {
+                    const Injection* injection, bool terminal, bool hidden) {
   PROCESS_INFORMATION process{};
-  const std::string failure = Start(program, command_line, output_base, injection, process, terminal);
+  const std::string failure =
+      Start(program, command_line, output_base, injection, process, terminal, hidden || (!terminal && !UnderWine()));
   if (!failure.empty()) return failure;
   return "{" + Finish(process) + "}";
 }
@@ -292,7 +337,7 @@ std::string DialogCase(const std::wstring& program, const std::wstring& command_
 
 int main(int argc, char** argv) {
   if (argc != 4 && argc != 5) {
-    std::fprintf(stderr, "usage: launcher run|dialogs|terminal PROGRAM CASES [INJECTIONS]\n");
+    std::fprintf(stderr, "usage: launcher run|hidden|dialogs|terminal PROGRAM CASES [INJECTIONS]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -322,8 +367,8 @@ int main(int argc, char** argv) {
       DWORD written = 0;
       WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr);
     }
-    if (mode == "run" || mode == "terminal") {
-      reports << RunCase(program, lines[n], base, planned, mode == "terminal") << "\n";
+    if (mode == "run" || mode == "hidden" || mode == "terminal") {
+      reports << RunCase(program, lines[n], base, planned, mode == "terminal", mode == "hidden") << "\n";
     }
     if (mode == "dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
     reports.flush();

@@ -1,12 +1,14 @@
-"""What the Windows test drivers share: sizestamp.exe started under Wine with
-exact command lines by the launcher, each test in a folder of its own.
+"""What the Windows test drivers share: sizestamp.exe or its console twin
+sizestampc.exe started with exact command lines by the launcher, each test
+in a folder of its own.
 
-A driver is started as  DRIVER LAUNCHER.exe SIZESTAMP.exe WINE...
-where WINE... is the build's emulator: scripts/wine and the build's prefix.
+A driver is started as  DRIVER LAUNCHER.exe SIZESTAMP.exe [WINE...]
+where WINE... is the build's emulator, scripts/wine and the build's prefix,
+in a cross build; on a Windows host there is none, and the programs run
+directly.
 """
 import json
 import os
-import pty
 import re
 import select
 import subprocess
@@ -21,7 +23,10 @@ from harness import FolderCase  # noqa: E402
 
 
 def windows_path(path):
-    """The Unix path as Wine's drive Z: shows it."""
+    """The path as the Windows programs see it: on a Windows host as it is,
+    under Wine the Unix path as Wine's drive Z: shows it."""
+    if os.name == "nt":
+        return os.path.abspath(path)
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
@@ -30,10 +35,11 @@ class WineCase(FolderCase):
     emulator = []
 
     def wine(self, *arguments, display=False, timeout=120, terminal=False):
-        """Runs `wine ARGUMENTS` in the test's folder; the output goes through
-        files, as Wine's background processes may keep a pipe open long after
-        the command has ended. On a terminal, the output is what it shows."""
-        command = [*self.emulator, *(["--display"] if display else []), *arguments]
+        """Runs `wine ARGUMENTS` in the test's folder, or ARGUMENTS alone on a
+        Windows host; the output goes through files, as Wine's background
+        processes may keep a pipe open long after the command has ended. On a
+        terminal, the output is what it shows."""
+        command = [*self.emulator, *(["--display"] if display and self.emulator else []), *arguments]
         if terminal:
             return self.on_terminal(command, timeout)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -48,6 +54,7 @@ class WineCase(FolderCase):
         """Runs command with a terminal for its standard streams; Wine's
         console then is that terminal. Returns the command's result, with
         what the terminal received as its stdout."""
+        import pty  # POSIX only: Wine's console on a terminal
         main, terminal = pty.openpty()
         process = subprocess.Popen(command, cwd=self.dir, stdin=terminal, stdout=terminal, stderr=terminal)
         os.close(terminal)
@@ -70,11 +77,12 @@ class WineCase(FolderCase):
 
     def launch(self, mode, lines, display=False, injections=None):
         """Starts the program once for each command line of lines, through
-        the launcher; returns its reports, one per line, each with the
-        program's standard output and error ("out", "err"). With injections,
-        one plan for each line (launcher.cpp, inject.cpp), each report holds
-        the log of the program's calls too ("calls": one list of words per
-        call)."""
+        the launcher; returns its reports, one per line. In the modes "run",
+        "hidden" and "dialogs" a report holds the program's standard output
+        and error too ("out", "err"); in the mode "terminal" (Wine only)
+        what the terminal showed of each ("terminal"). With injections, one
+        plan for each line (launcher.cpp, inject.cpp), each report holds the
+        log of the program's calls too ("calls": one list of words per call)."""
         # Files of their own for each launch: Wine may still hold an earlier one's.
         self.launches = getattr(self, "launches", 0) + 1
         cases = self.path("%s-%d.txt" % (mode, self.launches))
@@ -85,9 +93,9 @@ class WineCase(FolderCase):
             with open(cases + ".inject", "w", encoding="utf-8", newline="\n") as file:
                 file.writelines(plan + "\n" for plan in injections)
             command.append(windows_path(cases + ".inject"))
-        if display:
-            # A desktop of its own, made now on this display: the default one
-            # may have been made without a display by an earlier test.
+        if display and self.emulator:
+            # A desktop of its own, made now on this display: Wine's default
+            # one may have been made without a display by an earlier test.
             command[:0] = ["explorer", "/desktop=sizestamp-test,800x600"]
         # The launcher ends a program that runs for more than 20 s.
         result = self.wine(*command, display=display, timeout=60 + 25 * len(lines), terminal=mode == "terminal")
@@ -126,7 +134,7 @@ class WineCase(FolderCase):
 
 def main():
     """Runs the driver's tests on the programs its command line names."""
-    if len(sys.argv) < 4:
+    if len(sys.argv) < 3:
         sys.exit(sys.modules["__main__"].__doc__)
     WineCase.launcher, WineCase.program, *WineCase.emulator = sys.argv[1:]
     unittest.main(argv=sys.argv[:1], verbosity=2)

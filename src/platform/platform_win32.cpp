@@ -261,6 +261,7 @@ void WriteToConsole(HANDLE console, std::string_view bytes) {
     if (size == 0) size = std::min(bytes.size(), std::size(units));
     const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(size), units,
                                            static_cast<int>(std::size(units)));
+    if (length <= 0) return;
     for (int done = 0; done < length;) {
       DWORD written = 0;
       if (!WriteConsoleW(console, units + done, static_cast<DWORD>(length - done), &written, nullptr) ||
@@ -269,7 +270,6 @@ void WriteToConsole(HANDLE console, std::string_view bytes) {
       }
       done += static_cast<int>(written);
     }
-    if (length <= 0) return;
     bytes.remove_prefix(size);
   }
 }

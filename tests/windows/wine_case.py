@@ -19,7 +19,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import FolderCase  # noqa: E402
+from harness import COVERAGE_NOISE, FolderCase  # noqa: E402
 
 
 def windows_path(path):
@@ -115,7 +115,7 @@ class WineCase(FolderCase):
         for n, report in enumerate(reports):
             for stream in ("out", "err"):
                 with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
-                    report[stream] = file.read().decode("utf-8")
+                    report[stream] = COVERAGE_NOISE.sub(b"", file.read()).decode("utf-8")
             if injections is not None:
                 calls = "%s.%d.calls" % (cases, n)
                 self.assertTrue(os.path.exists(calls), "no log of the calls: %r" % report)

@@ -83,7 +83,7 @@ if(NOT WIN32)
 endif()
 
 # The programs the zip holds.
-set(SIZESTAMP_WINDOWS_PROGRAMS sizestamp)
+set(SIZESTAMP_WINDOWS_PROGRAMS sizestamp sizestampc)
 
 # Unzipped, the programs stand beside their papers, plain text with Windows
 # line ends, named so that a double click opens them in a text editor.

@@ -17,13 +17,10 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from harness import FolderCase, field, require, unavailable  # noqa: E402
+from harness import COVERAGE_NOISE, FolderCase, field, require, unavailable  # noqa: E402
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
 NOTHING_WRITTEN = b""
-# A coverage build complains on standard error when it cannot save its counts:
-# under a small file-size limit, or as a user who may not write them.
-COVERAGE_NOISE = re.compile(rb"^(?:libgcov )?profiling(?: error)?:.*\n", re.MULTILINE)
 # Names the emulator a cross build's program runs under, for the cases it
 # cannot run faithfully.
 EMULATOR = os.environ.get("SIZESTAMP_EMULATOR")

@@ -4,9 +4,15 @@ content to stamp, and fresh temporary folders.
 A driver sets sys.dont_write_bytecode before importing this module, so that
 no __pycache__ is left in the source tree."""
 import os
+import re
 import shutil
 import tempfile
 import unittest
+
+# A coverage build complains on standard error when it cannot save its counts:
+# under a small file-size limit, as a user who may not write them, or, under
+# Wine, when another run writes them at the same time.
+COVERAGE_NOISE = re.compile(rb"^(?:libgcov )?profiling(?: error)?:.*\r?\n", re.MULTILINE)
 
 # 100 bytes, none of them zero: whatever is written over them shows.
 PATTERN = bytes(range(100, 200))

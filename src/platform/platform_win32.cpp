@@ -1,5 +1,8 @@
-// Win32 services. Text stays UTF-16 from the command line to CreateFileW, so
-// any file name Windows accepts reaches the file system unchanged.
+// Win32 services, shared by the desktop program and its console twin; each
+// has its entry, and its way of showing a message, in a file of its own
+// (win32_gui.cpp, win32_console.cpp). Text stays UTF-16 from the command line
+// to CreateFileW, so any file name Windows accepts reaches the file system
+// unchanged.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -10,6 +13,8 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <iterator>
+#include <new>
 #include <string>
 
 #include "decimal_text.h"
@@ -17,10 +22,20 @@
 #include "file_failure.h"
 #include "platform.h"
 #include "run_main.h"
+#include "win32_program.h"
 
 namespace {
 
-const wchar_t* const Caption = L"sizestamp";
+// MinGW's C++ runtime sets up its per-thread state at the first throw, with
+// allocations it does not check: one that fails there crashes the program.
+// Throwing once while the C runtime starts does that before the program runs.
+const bool exceptions_ready = [] {
+  try {
+    throw 0;
+  } catch (int) {
+  }
+  return true;
+}();
 
 // wchar_t is 16-bit on Windows: both texts hold the same UTF-16 code units.
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
@@ -106,18 +121,39 @@ bool NamesDeviceShare(const std::wstring& lower) {
   return name == L"pipe" || name == L"mailslot";
 }
 
-// Only C:\... and \\server\share\... name files. \\.\ reaches devices;
-// \\?\ and \??\ hand the rest to the system's object namespace as it is,
-// where anything but a drive's path or UNC\server\share\... (GLOBALROOT, a
-// volume, a device, a pipe) is no file.
+// A drive ("c:") or a volume by its GUID ("volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}").
+bool IsVolumeName(const std::wstring& lower) {
+  if (lower.size() == 2) return std::iswalpha(lower[0]) && lower[1] == L':';
+  const std::wstring pattern = L"volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+  if (lower.size() != pattern.size()) return false;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    const bool matches = pattern[i] == L'x' ? std::iswxdigit(lower[i]) != 0 : lower[i] == pattern[i];
+    if (!matches) return false;
+  }
+  return true;
+}
+
+// Whether what follows the prefix \\.\, \\?\ or \??\ is a path on a volume:
+// the volume's name, then a path that names something on it. The volume
+// alone, or its root, is the raw volume or no file: six bytes written into a
+// raw volume would damage it.
+bool NamesPathOnVolume(const std::wstring& rest) {
+  const auto end = rest.find(L'\\');
+  return end != std::wstring::npos && end + 1 < rest.size() && IsVolumeName(rest.substr(0, end));
+}
+
+// Only paths on a drive or a volume and \\server\share\... name files. The
+// prefix \\.\ reaches devices, and \\?\ and \??\ hand the rest to the system's
+// object namespace as it is: after them, anything but a path on a volume (or,
+// after the last two, UNC\server\share\...) is no file: GLOBALROOT, a raw
+// volume, a device, a pipe.
 bool NamesDevice(std::wstring name) {
   CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
-  if (StartsWith(name, L"\\\\.\\")) return true;
-  if (StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\??\\")) {
+  const bool device_namespace = StartsWith(name, L"\\\\.\\");
+  if (device_namespace || StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\??\\")) {
     name.erase(0, 4);
-    if (!StartsWith(name, L"unc\\")) {
-      return !(name.size() >= 3 && std::iswalpha(name[0]) && name[1] == L':' && name[2] == L'\\');
-    }
+    if (NamesPathOnVolume(name)) return false;
+    if (device_namespace || !StartsWith(name, L"unc\\")) return true;
     name.replace(0, 4, L"\\\\");
   }
   return StartsWith(name, L"\\\\") && NamesDeviceShare(name);
@@ -138,7 +174,11 @@ void RequireFileName(const std::u16string& path, const std::wstring& name) {
 // Checked again on the handle, in case the name changed in between or took
 // a road the name check does not see.
 void RequireDiskFile(const std::u16string& path, HANDLE file) {
-  if (GetFileType(file) != FILE_TYPE_DISK) FailFile(path, u"open", platform::IsNoFile);
+  // FILE_TYPE_UNKNOWN is a failure only when an error comes with it.
+  SetLastError(NO_ERROR);
+  const DWORD type = GetFileType(file);
+  if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) FailWithWindowsError(path, u"open", GetLastError());
+  if (type != FILE_TYPE_DISK) FailFile(path, u"open", platform::IsNoFile);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) FailWithWindowsError(path, u"open", GetLastError());
   if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) FailFile(path, u"open", platform::IsDirectory);
@@ -179,13 +219,12 @@ void Flush(const std::u16string& path, const FileHandle& file) {
 }
 
 std::string ToUtf8(const std::wstring& text) {
-  // In every build a message's lines all hold text: the path before its
-  // break is never empty, nor is what follows.
-  if (text.empty()) return {};  // GCOVR_EXCL_BR_LINE: see above
   const int size = static_cast<int>(text.size());
   const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(std::max(length, 0)), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string bytes(static_cast<std::size_t>(length), '\0');
+  const int converted = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, bytes.data(), length, nullptr, nullptr);
+  bytes.resize(static_cast<std::size_t>(std::max(converted, 0)));
   return bytes;
 }
 
@@ -210,22 +249,55 @@ bool IsConsole(HANDLE stream) {
   return GetFileType(stream) == FILE_TYPE_CHAR && GetConsoleMode(stream, &mode);
 }
 
-// On a window station no one sees (a service, a task run while logged off)
-// a box is invisible and MessageBoxW would never return.
-bool CanShowBox() {
-  const HWINSTA station = GetProcessWindowStation();
-  USEROBJECTFLAGS flags{};
-  return station != nullptr && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
-         (flags.dwFlags & WSF_VISIBLE) != 0;
+// UTF-8 text to a console, as UTF-16 through a buffer of its own: a console
+// shows every character that way, whatever its code page, and this needs no
+// memory. Best effort, as WriteAll.
+void WriteToConsole(HANDLE console, std::string_view bytes) {
+  wchar_t units[1024];
+  while (!bytes.empty()) {
+    std::size_t size = std::min(bytes.size(), std::size(units));
+    // A piece ends before a character's continuation bytes, not among them.
+    while (size > 0 && size < bytes.size() && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) --size;
+    if (size == 0) size = std::min(bytes.size(), std::size(units));
+    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(size), units,
+                                           static_cast<int>(std::size(units)));
+    if (length <= 0) return;
+    for (int done = 0; done < length;) {
+      DWORD written = 0;
+      if (!WriteConsoleW(console, units + done, static_cast<DWORD>(length - done), &written, nullptr) ||
+          written == 0) {
+        return;
+      }
+      done += static_cast<int>(written);
+    }
+    bytes.remove_prefix(size);
+  }
 }
 
-// Whether the user saw text in a message box; where none can be shown (no
-// desktop, a service, headless Wine) the caller writes to a standard stream.
-bool ShowBox(const std::wstring& text, platform::MessageKind kind) {
-  if (!CanShowBox()) return false;
-  const UINT style = MB_OK | (kind == platform::MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION);
-  const int answer = MessageBoxW(nullptr, text.c_str(), Caption, style);
-  return answer != 0 && answer != -1;
+// The failure line, which is escaped wherever it goes, on standard error.
+void WriteFailureLine(const platform::FailureLine& line) {
+  const HANDLE stream = StreamFor(platform::MessageKind::Error);
+  if (stream == INVALID_HANDLE_VALUE) return;
+  if (IsConsole(stream)) {
+    WriteToConsole(stream, line.Text());
+  } else {
+    WriteAll(stream, line.Text());
+  }
+}
+
+// A failed allocation ends the program here rather than throwing: with no
+// memory left, MinGW's runtime cannot throw either (its reserve for
+// exceptions takes a lock whose first use allocates). The report's box needs
+// memory too; when it fails, this comes back for the line alone.
+void OutOfMemory() {
+  static bool reporting = false;
+  if (!reporting) {
+    reporting = true;
+    platform::ReportFailure(u"memory", u"out of memory");
+  } else {
+    WriteFailureLine(platform::FailureLine(u"memory", u"out of memory", platform::TextUnits::Utf16, "\r\n"));
+  }
+  platform::End(ExitStatus::UnexpectedFailure);
 }
 
 }  // namespace
@@ -235,15 +307,20 @@ namespace platform {
 std::u16string CommandTail() { return FromWide(TailOf(GetCommandLineW())); }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
-  if (ShowBox(ToWide(text), kind)) return;
+  if (win32::ShowBox(ToWide(text), kind)) return;
   // A console is a terminal: what could drive it is shown escaped. A pipe or
   // a file gets the exact text, which scripts rely on.
   const HANDLE stream = StreamFor(kind);
   if (stream == INVALID_HANDLE_VALUE) return;
-  const bool console = IsConsole(stream);
-  WriteAll(stream, MessageForStream(text, "\r\n", [console](std::u16string_view line) {
-             return console ? EscapedText(line, TextUnits::Utf16) : ToUtf8(std::wstring(line.begin(), line.end()));
-           }));
+  if (IsConsole(stream)) {
+    WriteToConsole(stream, MessageForStream(text, "\r\n", [](std::u16string_view line) {
+                     return EscapedText(line, TextUnits::Utf16);
+                   }));
+  } else {
+    // Its line breaks are CR LF already. Converted in one piece, a message
+    // that cannot be converted is lost whole rather than in part.
+    WriteAll(stream, ToUtf8(ToWide(text) + L"\r\n"));
+  }
 }
 
 double TextToDouble(const std::u16string& text) {
@@ -269,18 +346,18 @@ void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept
     std::wstring title(kind.begin(), kind.end());
     // In every build a failure's kind is one of its fixed names, never empty.
     if (!title.empty()) title[0] = static_cast<wchar_t>(std::towupper(title[0]));  // GCOVR_EXCL_BR_LINE: see above
-    if (ShowBox(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), MessageKind::Error)) return;
+    if (win32::ShowBox(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), MessageKind::Error)) return;
   } catch (...) {
     // No memory for a box: the line alone.
   }
-  const HANDLE stream = StreamFor(MessageKind::Error);
-  if (stream != INVALID_HANDLE_VALUE) WriteAll(stream, line.Text());
+  WriteFailureLine(line);
+}
+
+void win32::Run() {
+  // A drive without a medium fails the open instead of asking the user.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  std::set_new_handler(OutOfMemory);
+  RunMain();
 }
 
 }  // namespace platform
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // A drive without a medium fails the open instead of asking the user.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  RunMain();
-}

@@ -44,7 +44,9 @@ DEB_FILES = {
     "usr/share/doc/sizestamp/changelog.Debian.gz",
     "usr/share/lintian/overrides/sizestamp",
 }
-ZIP_FILES = {"sizestamp.exe", "README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"}
+ZIP_FILES = {"sizestamp.exe", "sizestampc.exe", "README.txt", "LICENSE.txt", "THIRD-PARTY-NOTICES.txt"}
+# The desktop program and its console twin, with the description each shows.
+WINDOWS_PROGRAMS = {"sizestamp.exe": "sizestamp", "sizestampc.exe": "sizestamp (console)"}
 # The compiler that builds each package's program: Debian's for each
 # architecture (what debian/rules uses), MinGW-w64's for the zip.
 COMPILERS = {"amd64": "x86_64-linux-gnu-g++", "arm64": "aarch64-linux-gnu-g++",
@@ -318,13 +320,15 @@ class Zip(PackageCase):
             cls.content = {info.filename.split("/", 1)[1]: archive.read(info) for info in cls.entries}
             archive.extractall(cls.work)
         cls.top = os.path.join(cls.work, os.path.splitext(os.path.basename(cls.package))[0])
-        cls.resources = pe_resources(cls.content["sizestamp.exe"])
+        cls.resources = {name: pe_resources(cls.content[name]) for name in WINDOWS_PROGRAMS}
 
     def test_contents(self):
         self.assertEqual(listed_files(self.top), ZIP_FILES)
 
-    def test_unzipped_program_edits(self):
-        self.check_edit(os.path.join(self.top, "sizestamp.exe"))
+    def test_unzipped_programs_edit(self):
+        for name in WINDOWS_PROGRAMS:
+            with self.subTest(program=name):
+                self.check_edit(os.path.join(self.top, name))
 
     def test_entries_carry_no_trace_of_the_packager(self):
         self.assertEqual([info.filename for info in self.entries], sorted(info.filename for info in self.entries))
@@ -351,6 +355,8 @@ class Zip(PackageCase):
         self.assertEqual(exit_status_lines(readme), list(EXIT_STATUSES))
         for topic, needle in (("cmd", "start \"\" /wait sizestamp.exe"), ("batch file", "%ERRORLEVEL%"),
                               ("PowerShell", "Start-Process"), ("exit code", ".ExitCode"),
+                              ("console twin", "sizestampc.exe /s"), ("delayed expansion", "cmd /v:on"),
+                              ("status on the same line", "!ERRORLEVEL!"), ("PowerShell's status", "$LASTEXITCODE"),
                               ("no desktop", "standard output"), ("decimal separator", "decimal separator"),
                               ("version", f"Version {self.version}."), ("no build steps", None)):
             with self.subTest(topic=topic):
@@ -417,15 +423,20 @@ class Zip(PackageCase):
             with self.subTest(passage=passage[:40]):
                 self.assertTrue(words(passage) in quoted, "not in Debian's text: " + passage)
 
-    def test_program_has_an_icon_in_each_size(self):
-        groups = self.resources.get(14, {})
+    def test_programs_have_an_icon_in_each_size(self):
+        for name, resources in self.resources.items():
+            with self.subTest(program=name):
+                self.check_icon(resources)
+
+    def check_icon(self, resources):
+        groups = resources.get(14, {})
         self.assertEqual(len(groups), 1, "one icon group")
         group = next(iter(groups.values()))
         count, = struct.unpack_from("<H", group, 4)
         sizes = []
         for i in range(count):
             width, height, _, _, _, bits, _, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
-            image = self.resources[3][icon_id]
+            image = resources[3][icon_id]
             if image.startswith(b"\x89PNG"):
                 drawn = struct.unpack_from(">II", image, 16)
             else:  # a DIB: its height counts the mask too
@@ -438,14 +449,19 @@ class Zip(PackageCase):
         self.assertEqual(sorted(sizes), [16, 32, 48, 256])
 
     def test_version_information(self):
-        strings, fixed = version_info(self.resources[16][1])
+        for name, description in WINDOWS_PROGRAMS.items():
+            with self.subTest(program=name):
+                self.check_version_information(self.resources[name], name, description)
+
+    def check_version_information(self, resources, name, description):
+        strings, fixed = version_info(resources[16][1])
         copyright_line = re.search(r"^Copyright \(c\) .*$", source_text("LICENSE"), re.M).group(0)
         numbers = tuple(int(n) for n in self.version.split(".")) + (0,)
-        for key, expected in (("FileDescription", "sizestamp"), ("ProductName", "sizestamp"),
+        for key, expected in (("FileDescription", description), ("ProductName", "sizestamp"),
                               ("CompanyName", re.search(r'set\(CPACK_PACKAGE_VENDOR "(.*)"\)',
                                                          source_text("cmake/packaging.cmake")).group(1)),
                               ("LegalCopyright", copyright_line), ("FileVersion", self.version),
-                              ("ProductVersion", self.version), ("OriginalFilename", "sizestamp.exe")):
+                              ("ProductVersion", self.version), ("OriginalFilename", name)):
             with self.subTest(key=key):
                 self.assertEqual(strings.get(key), expected)
         with self.subTest(key="VS_FIXEDFILEINFO"):

@@ -1,8 +1,9 @@
 """Checks on the built sizestamp.exe that need no Windows.
 
-  check_program.py imports OBJDUMP PROGRAM
-      a GUI-subsystem program that imports system DLLs only: with -static no
-      MinGW runtime DLL has to travel with it
+  check_program.py imports OBJDUMP PROGRAM SUBSYSTEM
+      a program of SUBSYSTEM ("gui" for sizestamp.exe, "console" for its twin
+      sizestampc.exe, which shows no box) that imports system DLLs only: with
+      -static no MinGW runtime DLL has to travel with it
   check_program.py resources PROGRAM MANIFEST VERSION
       the manifest is well-formed XML (Windows refuses to start a program
       whose manifest is not, Wine does not notice) and is embedded as it is,
@@ -11,6 +12,7 @@
       the program as built, the one people copy, is no larger than MAX_BYTES
 """
 import os
+import re
 import subprocess
 import sys
 import unittest
@@ -24,8 +26,14 @@ def utf16(text):
     return text.encode("utf-16-le")
 
 
+# The subsystem as objdump names it, and the functions only a program that
+# shows boxes imports.
+SUBSYSTEMS = {"gui": "(Windows GUI)", "console": "(Windows CUI)"}
+BOX_FUNCTIONS = ("MessageBoxW", "GetProcessWindowStation", "GetUserObjectInformationW")
+
+
 class Imports(unittest.TestCase):
-    objdump = program = None
+    objdump = program = subsystem = None
 
     def setUp(self):
         self.headers = subprocess.run([self.objdump, "-p", self.program], capture_output=True, text=True,
@@ -39,8 +47,17 @@ class Imports(unittest.TestCase):
                 # api-ms-win-*: the Universal C runtime as Windows 10 carries it (MSYS2's UCRT64).
                 self.assertTrue(dll in SYSTEM_DLLS or dll.startswith("api-ms-win-"), "not a system DLL")
 
-    def test_gui_subsystem(self):
-        self.assertTrue("(Windows GUI)" in self.headers, "not a GUI-subsystem program")
+    def test_subsystem(self):
+        found = re.search(r"^Subsystem\s+\S+\s+(.*)$", self.headers, re.MULTILINE)
+        self.assertIsNotNone(found, "no subsystem in the PE header")
+        self.assertEqual(found.group(1).strip(), SUBSYSTEMS[self.subsystem])
+
+    def test_boxes_only_in_the_gui_program(self):
+        imported = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", self.headers, re.MULTILINE))
+        self.assertIn("WriteFile", imported, "no imports found")
+        for function in BOX_FUNCTIONS:
+            with self.subTest(function=function):
+                self.assertEqual(function in imported, self.subsystem == "gui")
 
 
 class Resources(unittest.TestCase):
@@ -63,7 +80,7 @@ class Resources(unittest.TestCase):
 
     def test_version_information(self):
         for name, value in (("FileVersion", self.version), ("ProductVersion", self.version),
-                            ("OriginalFilename", "sizestamp.exe")):
+                            ("OriginalFilename", os.path.basename(self.program))):
             with self.subTest(name=name):
                 self.assertTrue(utf16(name) + b"\0\0" in self.binary, "no %s" % name)
                 self.assertTrue(utf16(value) + b"\0\0" in self.binary, "no %s %s" % (name, value))
@@ -77,7 +94,7 @@ class Size(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    CHECKS = {"imports": (Imports, "objdump", "program"), "resources": (Resources, "program", "manifest", "version"),
+    CHECKS = {"imports": (Imports, "objdump", "program", "subsystem"), "resources": (Resources, "program", "manifest", "version"),
               "size": (Size, "program", "max_bytes")}
     if len(sys.argv) < 2 or sys.argv[1] not in CHECKS or len(sys.argv) != len(CHECKS[sys.argv[1]]) + 1:
         sys.exit(__doc__)

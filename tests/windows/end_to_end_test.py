@@ -1,13 +1,15 @@
-"""sizestamp.exe under Wine with exact command lines: exit statuses, the
-messages on the standard streams (no display, so no box), and the bytes of
+"""sizestamp.exe or its console twin sizestampc.exe under Wine with exact
+command lines: exit statuses, the messages on the standard streams (no
+display, so no box: the two programs write the same texts), and the bytes of
 the target files.
 
-usage: end_to_end_test.py LAUNCHER.exe SIZESTAMP.exe [WINE...]
+usage: end_to_end_test.py LAUNCHER.exe PROGRAM.exe [WINE...]
        (WINE...: the build's emulator, scripts/wine and its Wine prefix;
        none on a Windows host)
 """
 import ctypes
 import os
+import re
 import subprocess
 import sys
 import time
@@ -106,6 +108,51 @@ class CommandLines(WineCase):
             ("{B} /s 5 /f tab.bin\t", 6, cannot_open("tab.bin\\x09"), {"tab.bin": None}),
             ("{B} /s 5 /f missing\\x.bin", 6, cannot_open("missing\\x.bin"), {"missing": None}),
         ])
+
+    def test_paths_on_a_volume(self):
+        # Wine serves no volume by its GUID: such a path reaches the open,
+        # where the system does not find it (injection_test.py counts the open).
+        volume = "\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}"
+        no_file = "it is a device or pipe, not a file"
+        drive = windows_path(self.dir)[:2]
+
+        def refused(path, reason=no_file):
+            return ("err", 'sizestamp: file failure: cannot open "%s": %s' % (path, reason))
+
+        self.check([
+            ("{B} /s 9 /f \\\\.\\{D}\\data\\target.bin", 0, edited("\\\\.\\{D}\\data\\target.bin"),
+             {"data/target.bin": PATTERN[:16] + field(9) + PATTERN[22:]}),
+            ("{B} /s 9 /f \\\\?\\{D}\\q.bin", 0, edited("\\\\?\\{D}\\q.bin"), {"q.bin": bytes(16) + field(9)}),
+            ("{B} /s 9 /f %s\\dir\\f.bin" % volume, 6, refused(volume + "\\dir\\f.bin", ""), {}),
+            # The volume itself, raw or its root, is refused before any open.
+            *[("{B} /s 9 /f " + path, 6, refused(path), {})
+              for path in ("\\\\.\\" + drive, "\\\\.\\%s\\" % drive, volume, volume + "\\")],
+        ])
+
+    def test_a_console_shows_every_character_and_escapes_what_could_drive_it(self):
+        # Wine's console is the terminal the launcher runs on; it writes a
+        # pair of surrogates as two characters, so the names keep to the BMP.
+        if not self.emulator:
+            self.skipTest("a terminal for Wine's console; the hosted workflow runs the real shells")
+        cases = [("größe 文件.bin", re.escape("größe 文件.bin\r\nEdited successfully.\r\n")),
+                 ("c\u009b.bin", re.escape("c\\x9B.bin\r\nEdited successfully.\r\n")),
+                 # No file name holds a tab: the system's words for that follow.
+                 ("tab\x09.bin", re.escape('sizestamp: file failure: cannot open "tab\\x09.bin": ') + r"[^\r\n]+\r\n")]
+        reports = self.launch("terminal", ["sizestamp.exe /s 5 /f " + name for name, _ in cases])
+        for (name, shown), report in zip(cases, reports):
+            with self.subTest(name=name):
+                self.assertRegex(report["terminal"], "^%s$" % shown, report)
+        self.assertEqual(self.read("größe 文件.bin"), bytes(16) + field(5))
+
+    def test_cmd_ends_with_the_programs_status(self):
+        # cmd waits for either program; only on Windows does an interactive
+        # cmd leave a GUI program running (README.txt).
+        self.make("target.bin", PATTERN)
+        for tail, status in (("/s 5 /f target.bin", 0), ("/s 4294967296 /f target.bin", 2), ("/s x /f target.bin", 3)):
+            with self.subTest(tail=tail):
+                done = self.wine("cmd", "/c", "%s %s" % (windows_path(self.program), tail))
+                self.assertEqual(done.returncode, status, done)
+        self.assertEqual(self.read("target.bin"), PATTERN[:16] + field(5) + PATTERN[22:])
 
     def test_decimal_separator_is_the_users(self):
         self.addCleanup(self.set_decimal_separator, self.set_decimal_separator(","))

@@ -5,10 +5,21 @@
 //                                   (UTF-8), with that line as its command
 //                                   line, standard output and error going to
 //                                   CASES.<n>.out and CASES.<n>.err
-//   launcher dialogs PROGRAM CASES  each run must show one message box: it is
-//                                   read, its OK button pressed, and described
 //   launcher hidden PROGRAM CASES   as run, on a window station no one sees,
 //                                   which "run" uses on Windows (not under Wine)
+//   launcher dialogs PROGRAM CASES  the same, and the message box a run shows is
+//                                   read, its OK button pressed, and described
+//   launcher terminal PROGRAM CASES the program writes to the launcher's own
+//                                   console, after a line "[case N]"; run
+//                                   under a terminal, Wine's console is that
+//                                   terminal
+//   launcher MODE PROGRAM CASES INJECTIONS
+//                                   the same, each program started suspended
+//                                   with windows_inject.dll (beside the
+//                                   launcher) loaded into it before its first
+//                                   instruction; line n of INJECTIONS is the
+//                                   case's plan (inject.cpp: empty counts the
+//                                   calls only), CASES.<n>.calls its log
 //
 // The program is named apart from the command line, so that a line may be
 // empty or quote the program's name in any way.
@@ -77,28 +88,6 @@ HANDLE InheritableFile(const std::string& path) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Starts program with command_line as it is; the caller closes both returned handles.
-bool Start(const std::wstring& program, std::wstring command_line, STARTUPINFOW& startup,
-           PROCESS_INFORMATION& process) {
-  startup.cb = sizeof startup;
-  return CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process) != FALSE;
-}
-
-DWORD Finish(PROCESS_INFORMATION& process) {
-  DWORD status = 0;
-  if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-    TerminateProcess(process.hProcess, 255);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  }
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return status;
-}
-
-std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
-
 bool UnderWine() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -133,25 +122,106 @@ const std::wstring& HiddenDesktop() {
 // Wine without a display shows no box, but on Windows the user's desktop
 // would show one and wait for a click: there the "run" cases start on a
 // hidden desktop, where the programs write to their streams instead.
-std::string RunCase(const std::wstring& program, const std::wstring& command_line,
-                    const std::string& output_base, bool hidden) {
+
+std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_string(error) + "}"; }
+
+// The injection of one case: the DLL, the plan and the log it writes.
+struct Injection {
+  std::wstring dll;
+  std::wstring plan;
+  std::string log;
+};
+
+// Loads the DLL into the suspended process by a thread of its own that runs
+// LoadLibraryW; kernel32.dll lies at the same address in every process.
+bool Inject(const PROCESS_INFORMATION& process, const std::wstring& dll) {
+  const SIZE_T bytes = (dll.size() + 1) * sizeof(wchar_t);
+  void* const name = VirtualAllocEx(process.hProcess, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  if (name == nullptr || !WriteProcessMemory(process.hProcess, name, dll.c_str(), bytes, nullptr)) return false;
+  const auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryW")));
+  const HANDLE thread = CreateRemoteThread(process.hProcess, nullptr, 0, load, name, 0, nullptr);
+  if (thread == nullptr) return false;
+  DWORD loaded = 0;
+  const bool ended = WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &loaded);
+  CloseHandle(thread);
+  return ended && loaded != 0;
+}
+
+// Starts program with command_line as it is, its standard output and error
+// going to OUTPUT_BASE.out and .err, and, with an injection, the DLL loaded
+// before it runs. Returns an error report, or "" with process started; the
+// caller closes process's handles.
+std::string Start(const std::wstring& program, std::wstring command_line, const std::string& output_base,
+                  const Injection* injection, PROCESS_INFORMATION& process, bool terminal = false,
+                  bool hidden = false) {
   STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring desktop;
+  if (hidden) {
+    desktop = HiddenDesktop();
+    startup.lpDesktop = desktop.data();
+  }
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = InheritableFile(output_base + ".out");
   startup.hStdError = InheritableFile(output_base + ".err");
-  std::wstring desktop;
-  if (hidden || !UnderWine()) {
-    desktop = HiddenDesktop();
-    startup.lpDesktop = desktop.data();
+  if (terminal) {
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
-  PROCESS_INFORMATION process{};
-  const bool started = Start(program, command_line, startup, process);
+  if (injection != nullptr) {
+    SetEnvironmentVariableW(L"SIZESTAMP_INJECT", injection->plan.c_str());
+    SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", FromUtf8(injection->log).c_str());
+  }
+  const DWORD flags = injection != nullptr ? CREATE_SUSPENDED : 0;
+  const bool started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                      nullptr, &startup, &process) != FALSE;
   const DWORD error = GetLastError();
-  CloseHandle(startup.hStdOutput);
-  CloseHandle(startup.hStdError);
+  SetEnvironmentVariableW(L"SIZESTAMP_INJECT", nullptr);
+  SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", nullptr);
+  if (!terminal) {
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+  }
   if (!started) return LaunchFailure(error);
-  return "{\"status\": " + std::to_string(Finish(process)) + "}";
+  if (injection != nullptr) {
+    if (!Inject(process, injection->dll)) {
+      const DWORD failure = GetLastError();
+      TerminateProcess(process.hProcess, 255);
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+      return "{\"injection_error\": " + std::to_string(failure) + "}";
+    }
+    ResumeThread(process.hThread);
+  }
+  return {};
+}
+
+// The exit status; a program still running after 20 s is ended, and its
+// report says so.
+std::string Finish(PROCESS_INFORMATION& process) {
+  DWORD status = 0;
+  const bool timely = WaitForSingleObject(process.hProcess, 20000) == WAIT_OBJECT_0;
+  if (!timely) {
+    TerminateProcess(process.hProcess, 255);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return (timely ? "" : "\"timed_out\": true, ") + std::string("\"status\": ") + std::to_string(status);
+}
+
+std::string RunCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
+                    const Injection* injection, bool terminal, bool hidden) {
+  PROCESS_INFORMATION process{};
+  const std::string failure =
+      Start(program, command_line, output_base, injection, process, terminal, hidden || (!terminal && !UnderWine()));
+  if (!failure.empty()) return failure;
+  return "{" + Finish(process) + "}";
 }
 
 std::wstring ClassOf(HWND window) {
@@ -234,10 +304,11 @@ HWND WaitForDialog(const PROCESS_INFORMATION& process) {
   return nullptr;
 }
 
-std::string DialogCase(const std::wstring& program, const std::wstring& command_line) {
-  STARTUPINFOW startup{};
+std::string DialogCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
+                       const Injection* injection) {
   PROCESS_INFORMATION process{};
-  if (!Start(program, command_line, startup, process)) return LaunchFailure(GetLastError());
+  const std::string failure = Start(program, command_line, output_base, injection, process);
+  if (!failure.empty()) return failure;
   std::ostringstream report;
   const HWND dialog = WaitForDialog(process);
   if (dialog != nullptr) {
@@ -258,27 +329,48 @@ std::string DialogCase(const std::wstring& program, const std::wstring& command_
     report << "], ";
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   }
-  report << "\"status\": " << Finish(process);
+  report << Finish(process);
   return "{" + report.str() + "}";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: launcher run|hidden|dialogs PROGRAM CASES\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: launcher run|hidden|dialogs|terminal PROGRAM CASES [INJECTIONS]\n");
     return 2;
   }
   const std::string mode = argv[1];
   const std::wstring program = FromUtf8(argv[2]);
   const std::string cases = argv[3];
   const std::vector<std::wstring> lines = ReadLines(cases.c_str());
+  std::vector<std::wstring> plans;
+  Injection injection;
+  if (argc == 5) {
+    plans = ReadLines(argv[4]);
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    injection.dll = self;
+    injection.dll.replace(injection.dll.find_last_of(L'\\') + 1, std::wstring::npos, L"windows_inject.dll");
+  }
   std::ofstream reports(cases + ".json", std::ios::binary);
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    if (mode == "run" || mode == "hidden") {
-      reports << RunCase(program, lines[n], cases + "." + std::to_string(n), mode == "hidden") << "\n";
+    const std::string base = cases + "." + std::to_string(n);
+    const Injection* planned = nullptr;
+    if (argc == 5) {
+      injection.plan = n < plans.size() ? plans[n] : L"";
+      injection.log = base + ".calls";
+      planned = &injection;
     }
-    if (mode == "dialogs") reports << DialogCase(program, lines[n]) << "\n";
+    if (mode == "terminal") {
+      const std::string marker = "[case " + std::to_string(n) + "]\r\n";
+      DWORD written = 0;
+      WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr);
+    }
+    if (mode == "run" || mode == "hidden" || mode == "terminal") {
+      reports << RunCase(program, lines[n], base, planned, mode == "terminal", mode == "hidden") << "\n";
+    }
+    if (mode == "dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
     reports.flush();
   }
   return reports ? 0 : 2;

@@ -1,0 +1,34 @@
+// sizestamp.exe, the desktop program: its outcome in a message box.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include "win32_program.h"
+
+namespace {
+
+// On a window station no one sees (a service, a task run while logged off)
+// a box is invisible and MessageBoxW would never return.
+bool CanShowBox() {
+  const HWINSTA station = GetProcessWindowStation();
+  USEROBJECTFLAGS flags{};
+  return station != nullptr && GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr) &&
+         (flags.dwFlags & WSF_VISIBLE) != 0;
+}
+
+}  // namespace
+
+// Where none can be shown (no desktop, a service, headless Wine) the caller
+// writes to a standard stream.
+bool platform::win32::ShowBox(const std::wstring& text, MessageKind kind) {
+  if (!CanShowBox()) return false;
+  const UINT style = MB_OK | (kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+  const int answer = MessageBoxW(nullptr, text.c_str(), L"sizestamp", style);
+  return answer != 0 && answer != -1;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { platform::win32::Run(); }

@@ -103,6 +103,13 @@ class CommandLines(WineCase):
             ("{B} /s 5 /f \\\\localhost\\pipe\\x", 6, cannot_open("\\\\localhost\\pipe\\x", device), {}),
             ("{B} /s 5 /f \\??\\GLOBALROOT\\Device\\Null", 6, cannot_open("\\??\\GLOBALROOT\\Device\\Null", device), {}),
             ("{B} /s 5 /f \\??\\C:", 6, cannot_open("\\??\\C:", device), {}),
+            ("{B} /s 5 /f \\\\localhost\\mailslot\\x", 6, cannot_open("\\\\localhost\\mailslot\\x", device), {}),
+            # No drive and no volume by its GUID: the object namespace's own names.
+            ("{B} /s 5 /f \\\\?\\1:\\x", 6, cannot_open("\\\\?\\1:\\x", device), {}),
+            ("{B} /s 5 /f \\\\?\\Volume{0123456z-89ab-cdef-0123-456789abcdef}\\x", 6,
+             cannot_open("\\\\?\\Volume{0123456z-89ab-cdef-0123-456789abcdef}\\x", device), {}),
+            # A server without a share names no pipe: the open itself fails.
+            ("{B} /s 5 /f \\\\localhost", 6, cannot_open("\\\\localhost"), {}),
             ("{B} /s 5 /f data", 6, cannot_open("data"), {}),
             # The tail keeps its trailing tab, which is no blank to trim: no such name.
             ("{B} /s 5 /f tab.bin\t", 6, cannot_open("tab.bin\\x09"), {"tab.bin": None}),

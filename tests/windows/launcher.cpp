@@ -177,9 +177,18 @@ std::string Start(const std::wstring& program, std::wstring command_line, const 
     SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", FromUtf8(injection->log).c_str());
   }
   const DWORD flags = injection != nullptr ? CREATE_SUSPENDED : 0;
-  const bool started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                      nullptr, &startup, &process) != FALSE;
-  const DWORD error = GetLastError();
+  // Wine, busy starting another program, now and then fails a start with an
+  // internal error; the start is the harness's, not the program's, so it is
+  // tried again.
+  bool started = false;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) Sleep(500);
+    started = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                             &startup, &process) != FALSE;
+    error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR) break;
+  }
   SetEnvironmentVariableW(L"SIZESTAMP_INJECT", nullptr);
   SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", nullptr);
   if (!terminal) {

@@ -3,13 +3,7 @@
 // (win32_gui.cpp, win32_console.cpp). Text stays UTF-16 from the command line
 // to CreateFileW, so any file name Windows accepts reaches the file system
 // unchanged.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_api.h"
 
 #include <algorithm>
 #include <cwctype>

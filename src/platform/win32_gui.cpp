@@ -1,11 +1,5 @@
 // sizestamp.exe, the desktop program: its outcome in a message box.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "windows_api.h"
 
 #include "win32_program.h"
 

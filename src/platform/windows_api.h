@@ -1,0 +1,11 @@
+// <windows.h> as every Win32 file of the program includes it: without the
+// min and max macros, and without the parts it does not use.
+#pragma once
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>

@@ -25,6 +25,3 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 set(SIZESTAMP_WINEPREFIX ${CMAKE_BINARY_DIR}/wine-prefix CACHE PATH "Wine prefix the tests run in")
 cmake_path(SET SIZESTAMP_WINE NORMALIZE ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${SIZESTAMP_WINE} ${SIZESTAMP_WINEPREFIX})
-# Without Wine or Xvfb the tests that need them are left out (tests/CMakeLists.txt);
-# the windows presets set this, so that CI cannot lose them silently.
-option(SIZESTAMP_REQUIRE_WINE "Fail the configure when Wine or Xvfb is missing, rather than leave their tests out" OFF)

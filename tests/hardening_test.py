@@ -13,7 +13,8 @@ PROGRAM; Debian's hardening-check cannot see PIE or canaries in a static one.
   elf: a PIE (a random load address every run), statically linked with no
        loader where LINKING says so, bound at start-up (now) with its
        relocated data read-only afterwards (relro), a stack that cannot
-       execute, and stack canaries in the project's own machine code.
+       execute, and stack canaries in the project's own machine code. GNU
+       binutils and LLVM's tools (llvm-readelf, llvm-objdump, llvm-nm) alike.
   pe:  a Windows program that moves to a random, high-entropy address (so it
        keeps its relocations) and runs with data execution prevention, and
        carries the canary check that its own code calls.
@@ -38,6 +39,36 @@ def defined_functions(nm, path):
     return functions
 
 
+# The dynamic section's FLAGS_1 entry: GNU readelf writes
+# "(FLAGS_1)            Flags: NOW PIE", llvm-readelf "(FLAGS_1)      NOW PIE".
+FLAGS_1 = r"\(FLAGS_1\)\s+(?:Flags:\s+)?"
+# A call of the canary check: __stack_chk_fail, through the PLT in a dynamic
+# program, or __stack_chk_fail_local: what 32-bit x86 code calls in a PIE, and
+# the check's other name in the static C library, which llvm-objdump shows in
+# place of the first.
+CANARY_CALL = re.compile(r"\b(call|calll|callq|bl)\s.*<__stack_chk_fail(_local)?(@plt)?>")
+
+
+class Patterns(unittest.TestCase):
+    """The patterns above on the lines each tool family writes."""
+
+    def test_lines_of_both_tool_families(self):
+        lines = [  # pattern, line, whether it matches
+            (FLAGS_1 + r".*\bPIE\b", " 0x000000006ffffffb (FLAGS_1)            Flags: NOW PIE", True),
+            (FLAGS_1 + r".*\bPIE\b", "  0x000000006ffffffb (FLAGS_1)      NOW PIE ", True),
+            (FLAGS_1 + r".*\bNOW\b", "  0x000000006ffffffb (FLAGS_1)      PIE ", False),
+            (CANARY_CALL, "  401d2c:\tcall   40a3f0 <__stack_chk_fail>", True),
+            (CANARY_CALL, "  1040:\tcall   1030 <__stack_chk_fail@plt>", True),
+            (CANARY_CALL, "    1ce2:      \tcallq\t0x56fb0 <__stack_chk_fail_local>", True),
+            (CANARY_CALL, "  8049f3a:\tcall   80a5e10 <__stack_chk_fail_local>", True),
+            (CANARY_CALL, "  4005d8:\tbl\t4203c0 <__stack_chk_fail>", True),
+            (CANARY_CALL, "  401d2c:\tcall   40a3f0 <__stack_chk_guard>", False),
+        ]
+        for pattern, line, matches in lines:
+            with self.subTest(line=line):
+                self.assertEqual(re.search(pattern, line) is not None, matches)
+
+
 class Elf(unittest.TestCase):
     readelf = objdump = nm = linking = program = None
     own_code = []
@@ -48,8 +79,8 @@ class Elf(unittest.TestCase):
         dynamic = output(self.readelf, "-dW", self.program)
         checks = [  # what, the text read, what it must show (or, with False, must not)
             ("position-independent", header, r"^\s*Type:\s+DYN\b", True),
-            ("position-independent", dynamic, r"\(FLAGS_1\)\s+Flags:.*\bPIE\b", True),
-            ("bound at start-up", dynamic, r"\(FLAGS_1\)\s+Flags:.*\bNOW\b", True),
+            ("position-independent", dynamic, FLAGS_1 + r".*\bPIE\b", True),
+            ("bound at start-up", dynamic, FLAGS_1 + r".*\bNOW\b", True),
             ("read-only after relocation", segments, r"^\s*GNU_RELRO\s", True),
             ("stack not executable", segments, r"^\s*GNU_STACK\s.*\sRW\s+0x", True),
         ]
@@ -74,7 +105,7 @@ class Elf(unittest.TestCase):
             start = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
             if start:
                 function = start.group(1)
-            elif function and re.search(r"\b(call|callq|bl)\s.*<__stack_chk_fail(@plt)?>", line):
+            elif function and CANARY_CALL.search(line):
                 checking.add(function)
         for path in self.own_code:
             with self.subTest(path=path):
@@ -124,4 +155,4 @@ if __name__ == "__main__":
         check.own_code = sys.argv[5:]
     else:
         sys.exit(__doc__)
-    unittest.main(argv=sys.argv[:1], defaultTest=check.__name__, verbosity=2)
+    unittest.main(argv=sys.argv[:1], defaultTest=[Patterns.__name__, check.__name__], verbosity=2)

@@ -16,8 +16,9 @@ enum class MessageKind { Error, Information };
 // The command line after the program's name and the blanks after it; may be empty.
 std::u16string CommandTail();
 
-// Shows one message and returns once the user has seen it. Never fails: a
-// message that cannot be delivered is dropped rather than changing the outcome.
+// Shows one message and returns once the user has seen it. A message that
+// cannot be delivered is dropped rather than changing the outcome; only a
+// lack of memory for its text (std::bad_alloc) reaches the caller.
 void ShowMessage(const std::u16string& text, MessageKind kind);
 
 // All of text as a finite double. Throws Failure: Conversion when text is not

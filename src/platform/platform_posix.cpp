@@ -157,8 +157,8 @@ int OpenWaitingForLease(const std::u16string& path, const std::string& name, boo
 }
 
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
-  if (S_ISDIR(status.st_mode)) FailFile(path, u"open", platform::IsDirectory);
-  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::IsNoFile);
+  if (S_ISDIR(status.st_mode)) FailFile(path, u"open", platform::DirectoryCause);
+  if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::NoFileCause);
 }
 
 // Opening a device or a FIFO can have effects of its own (a rewind, a wait

@@ -167,10 +167,10 @@ bool NamesDevice(std::wstring name) {
 // and in full, where reserved DOS names like NUL and COM1 show under \\.\.
 void RequireFileName(const std::u16string& path, const std::wstring& name) {
   // Some edges of this line are those of the name checks above.
-  if (NamesDevice(name) || NamesDevice(FullPathOf(name))) FailFile(path, u"open", platform::IsNoFile);  // GCOVR_EXCL_BR_LINE: see above
+  if (NamesDevice(name) || NamesDevice(FullPathOf(name))) FailFile(path, u"open", platform::NoFileCause);  // GCOVR_EXCL_BR_LINE: see above
   const DWORD attributes = GetFileAttributesW(name.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    FailFile(path, u"open", platform::IsDirectory);
+    FailFile(path, u"open", platform::DirectoryCause);
   }
 }
 
@@ -182,12 +182,12 @@ void RequireDiskFile(const std::u16string& path, HANDLE file) {
   const DWORD type = GetFileType(file);
   // No test makes GetFileType give FILE_TYPE_UNKNOWN without an error yet.
   if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) FailWithWindowsError(path, u"open", GetLastError());  // GCOVR_EXCL_BR_LINE: see above
-  if (type != FILE_TYPE_DISK) FailFile(path, u"open", platform::IsNoFile);
+  if (type != FILE_TYPE_DISK) FailFile(path, u"open", platform::NoFileCause);
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(file, &information)) FailWithWindowsError(path, u"open", GetLastError());
   // In every build CreateFileW opens no folder without backup semantics; this
   // guards a road to one that the name check does not see.
-  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) FailFile(path, u"open", platform::IsDirectory);  // GCOVR_EXCL_BR_LINE: see above
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) FailFile(path, u"open", platform::DirectoryCause);  // GCOVR_EXCL_BR_LINE: see above
 }
 
 // A pipe server reached all the same may only identify the user, not act as them.
@@ -312,6 +312,9 @@ void OutOfMemory() {
   platform::End(ExitStatus::UnexpectedFailure);
 }
 
+// The entry's way of showing a message in a box, handed to win32::Run.
+platform::win32::ShowBox show_box = nullptr;
+
 }  // namespace
 
 namespace platform {
@@ -319,7 +322,7 @@ namespace platform {
 std::u16string CommandTail() { return FromWide(TailOf(GetCommandLineW())); }
 
 void ShowMessage(const std::u16string& text, MessageKind kind) {
-  if (win32::ShowBox(ToWide(text), kind)) return;
+  if (show_box(ToWide(text), kind)) return;
   // A console is a terminal: what could drive it is shown escaped. A pipe or
   // a file gets the exact text, which scripts rely on.
   const HANDLE stream = StreamFor(kind);
@@ -358,14 +361,15 @@ void ReportFailure(std::u16string_view kind, std::u16string_view cause) noexcept
     std::wstring title(kind.begin(), kind.end());
     // In every build a failure's kind is one of its fixed names, never empty.
     if (!title.empty()) title[0] = static_cast<wchar_t>(std::towupper(title[0]));  // GCOVR_EXCL_BR_LINE: see above
-    if (win32::ShowBox(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), MessageKind::Error)) return;
+    if (show_box(title + L" failure\r\n" + std::wstring(cause.begin(), cause.end()), MessageKind::Error)) return;
   } catch (...) {
     // No memory for a box: the line alone.
   }
   WriteFailureLine(line);
 }
 
-void win32::Run() {
+void win32::Run(ShowBox entry_show_box) {
+  show_box = entry_show_box;
   // A drive without a medium fails the open instead of asking the user.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   std::set_new_handler(OutOfMemory);

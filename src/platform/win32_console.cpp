@@ -3,6 +3,10 @@
 // that a shell waits for it and no run stops on a box.
 #include "win32_program.h"
 
-bool platform::win32::ShowBox(const std::wstring&, MessageKind) { return false; }
+namespace {
 
-int wmain(int, wchar_t**) { platform::win32::Run(); }
+bool ShowNoBox(const std::wstring&, platform::MessageKind) { return false; }
+
+}  // namespace
+
+int wmain(int, wchar_t**) { platform::win32::Run(ShowNoBox); }

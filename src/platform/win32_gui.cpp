@@ -14,15 +14,15 @@ bool CanShowBox() {
          (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-}  // namespace
-
 // Where none can be shown (no desktop, a service, headless Wine) the caller
 // writes to a standard stream.
-bool platform::win32::ShowBox(const std::wstring& text, MessageKind kind) {
+bool ShowInBox(const std::wstring& text, platform::MessageKind kind) {
   if (!CanShowBox()) return false;
-  const UINT style = MB_OK | (kind == MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION);
+  const UINT style = MB_OK | (kind == platform::MessageKind::Error ? MB_ICONERROR : MB_ICONINFORMATION);
   const int answer = MessageBoxW(nullptr, text.c_str(), L"sizestamp", style);
   return answer != 0 && answer != -1;
 }
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { platform::win32::Run(); }
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { platform::win32::Run(ShowInBox); }

@@ -9,12 +9,12 @@
 
 namespace platform::win32 {
 
-// Shows text in a message box and returns whether the user has seen it;
-// false sends the message to a standard stream instead. Defined by each
-// program's entry file.
-bool ShowBox(const std::wstring& text, MessageKind kind);
+// An entry's way of showing a message in a box: true once the user has seen
+// it; false sends the message to a standard stream instead.
+using ShowBox = bool (*)(const std::wstring& text, MessageKind kind);
 
-// Runs the program and ends the process: what both entries do.
-[[noreturn]] void Run();
+// Runs the program, its messages shown by show_box where it can, and ends the
+// process: what both entries do.
+[[noreturn]] void Run(ShowBox show_box);
 
 }  // namespace platform::win32

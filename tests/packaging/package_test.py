@@ -11,8 +11,8 @@ Usage: package_test.py manual MANUAL
 
 deb and zip check a package that scripts/release built (lintian runs there,
 on the .changes); the program it holds runs through EMULATOR, if given. A
-missing tool skips a test on a developer's machine and fails it under CI (CI
-set), where scripts/install-deps has installed everything. When every test
+missing tool skips a test on a developer's machine and fails it with
+SIZESTAMP_STRICT=1, where scripts/install-deps has installed everything. When every test
 was skipped the status is 77.
 """
 import glob

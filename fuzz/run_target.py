@@ -35,7 +35,7 @@ def main(binary, name, source_dir, build_dir):
         status = subprocess.run(command, stdout=output, stderr=subprocess.STDOUT).returncode
     with open(log, errors="replace") as output:
         lines = output.read().splitlines()
-    executions = next((line.split(":", 2)[-1].strip() for line in lines
+    executions = next((line.rsplit(":", 1)[-1].strip() for line in lines
                        if line.startswith("stat::number_of_executed_units:")), "?")
     if status != 0:
         print("\n".join(lines[-40:]))

@@ -265,10 +265,10 @@ class Documents(FolderCase):
 
     def runs_here(self, shell):
         """Why the shell's examples are not run here, or None."""
+        if shell == "powershell" and not (self.tree == "windows" and os.name == "nt" and powershell()):
+            return "PowerShell: not run here, only where it exists, on a Windows host"
         if TREES[shell] != self.tree:
             return f"{shell}: run in the {TREES[shell]} build tree"
-        if shell == "powershell" and not (os.name == "nt" and powershell()):
-            return "PowerShell: run only where it exists, on a Windows host"
         return None
 
     def test_every_example_prints_what_its_document_shows(self):
@@ -290,6 +290,21 @@ class Documents(FolderCase):
                     self.assertEqual(example.shown(outputs), example.shown(output for _, output in example.steps),
                                      "- what the program printed, + what the document shows")
         self.assertGreater(ran, 0, "no example ran")
+
+    def test_links_reach_their_documents_and_the_readme_links_every_one(self):
+        linked = set()
+        for document in documents():
+            if not document.endswith(".md"):
+                continue
+            for target, anchor in re.findall(r"\]\(([^)#\s:]*)(?:#([^)\s]*))?\)", "\n".join(read(document))):
+                path = os.path.normpath(os.path.join(os.path.dirname(document), target)) if target else document
+                with self.subTest(document=document, link=f"{target}#{anchor}"):
+                    self.assertTrue(os.path.exists(os.path.join(SOURCE, path)))
+                    if anchor:
+                        self.assertIn(anchor, [slug(line) for line in read(path) if line.startswith("#")])
+                if document == "README.md":
+                    linked.add(path)
+        self.assertLessEqual({document for document in documents() if document.startswith("docs/")}, linked)
 
     def test_exit_status_tables_name_each_outcome_as_the_program_does(self):
         shell = "sh" if self.tree == "posix" else "cmd"
@@ -388,6 +403,11 @@ class Documents(FolderCase):
             f.write("\n".join(lines) + "\n")
         return self.console([powershell(), "-NoProfile", "-NonInteractive", "-ExecutionPolicy", "Bypass",
                              "-File", script], folder)
+
+
+def slug(heading):
+    """The anchor of a Markdown heading, as GitHub makes it."""
+    return re.sub(r"[^\w\- ]", "", heading.lstrip("#").strip().lower()).replace(" ", "-")
 
 
 def powershell():

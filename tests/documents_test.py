@@ -318,8 +318,12 @@ class Documents(FolderCase):
         for (status, tail), message, shown_status in zip(OUTCOMES, outputs[::2], outputs[1::2]):
             self.assertEqual(trimmed(shown_status), [str(status)], f"{name} {tail}: {message}")
             words[status] = outcome_words(message)
+        unmade = "out of memory: the injection tests make the Windows programs fail so"
         if self.tree == "posix":
-            words[MEMORY_FAILURE] = outcome_words(self.out_of_memory())
+            memory = self.out_of_memory()
+            if memory:
+                words[MEMORY_FAILURE] = outcome_words(memory)
+            unmade = "out of memory: the sanitizer runs out of memory itself before the program can"
         for document, statuses, tree in STATUS_TABLES:
             if tree != self.tree:
                 continue
@@ -329,19 +333,20 @@ class Documents(FolderCase):
             for status, row in rows.items():
                 with self.subTest(document=document, status=status):
                     if status not in words:
-                        self.skipTest("out of memory: the injection tests make the Windows programs fail so")
+                        self.skipTest(unmade)
                     self.assertIn(words[status].lower(), " ".join(row.split()).lower())
 
     def out_of_memory(self):
         """What the program prints when memory runs out: its copies of a long
-        command line outgrow an address-space limit that lets it start."""
+        command line outgrow an address-space limit that lets it start. None
+        under a sanitizer, which runs out first."""
         folder = self.new_folder(self.addCleanup)
         for kib in range(1024, 64 * 1024, 32):
             limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))  # noqa: E731
             done = subprocess.run([self.program, "/x" + "y" * 130_000, "/s", "5", "/f", "a.bin"], cwd=folder,
                                   capture_output=True, preexec_fn=limit, timeout=20)
             if b"AddressSanitizer failed to allocate" in done.stderr:
-                self.skipTest("the sanitizer runs out of memory itself before the program can")
+                return None
             if done.returncode in (0, MEMORY_FAILURE):
                 break
         self.assertEqual(done.returncode, MEMORY_FAILURE, "no limit below 64 MiB made the program run out of memory")

@@ -37,7 +37,6 @@ slip of its mark.
 import glob
 import os
 import re
-import resource
 import secrets
 import shutil
 import subprocess
@@ -340,6 +339,7 @@ class Documents(FolderCase):
         """What the program prints when memory runs out: its copies of a long
         command line outgrow an address-space limit that lets it start. None
         under a sanitizer, which runs out first."""
+        import resource  # POSIX only: the native tree's program
         folder = self.new_folder(self.addCleanup)
         for kib in range(1024, 64 * 1024, 32):
             limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))  # noqa: E731

@@ -6,6 +6,7 @@ Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 import collections
 import fcntl
 import os
+import pathlib
 import pty
 import re
 import resource
@@ -214,23 +215,17 @@ class FieldBytes(Case):
 
     def set_system_setting(self, name, value):
         """Sets /proc/sys/fs/name to value until the test ends."""
-        setting = "/proc/sys/fs/" + name
-
-        def write(text):
-            with open(setting, "w") as f:
-                f.write(text)
+        setting = pathlib.Path("/proc/sys/fs", name)
         try:
-            with open(setting) as f:
-                self.addCleanup(write, f.read())
-            write(value)
+            self.addCleanup(setting.write_text, setting.read_text())
+            setting.write_text(value)
         except OSError as error:
             unavailable(f"cannot set {setting}: {error}")
 
     def hold_lease(self, name, gives_up):
-        """Takes a read lease on name, as an NFS delegation or a Samba oplock
-        would. On the signal the program's open makes the kernel send, the
-        holder gives it up, or keeps it until the kernel breaks it. Returns
-        the holder's descriptor and the signals it got."""
+        """A read lease on name, as an NFS delegation or a Samba oplock holds;
+        on the signal the program's open makes the kernel send, the holder
+        gives it up, or keeps it until the kernel breaks it."""
         holder = os.open(self.path(name), os.O_RDONLY)
         self.addCleanup(os.close, holder)
         signals = []
@@ -421,9 +416,6 @@ REQUESTS = {
     "stderr": (("write",), r"2,"),
 }
 
-NEW = ("/s", "5", "/f", "new.bin")
-
-
 # request, what strace makes of its call, command, then exit status, standard
 # error, standard output and the file's bytes afterwards. A row that makes
 # several calls fail has a tuple of requests and one of faults. A fault
@@ -437,7 +429,7 @@ FAULTS = [
     # A name that appeared since it was found missing is looked at again;
     # one that keeps changing is given up.
     ("open", "error=ENOENT", EDIT, 0, b"", EDITED_OUT, EDITED),
-    ("create", "error=EEXIST:calls=3/2", NEW, 6, failure_line("open", "its name kept changing while it was being opened", "new.bin"), b"", BEFORE),
+    ("create", "error=EEXIST:calls=3/2", ("/s", "5", "/f", "new.bin"), 6, failure_line("open", "its name kept changing while it was being opened", "new.bin"), b"", BEFORE),
     ("reopen", "error=EROFS", EDIT, 6, failure_line("open", "Read-only file system"), b"", BEFORE),
     # Without /proc the name is opened as it was checked, and a failed look
     # there leaves the verdict to the open itself.
@@ -451,7 +443,7 @@ FAULTS = [
     # Under a limit that refuses the write, what cannot be created is reported as such.
     *[("file-size limit", limit(0), ("/s", "5", "/f", name), 6, failure_line("open", reason, name), b"", BEFORE)
       for name, reason in DEAD_ENDS if reason == "No such file or directory"],
-    ("file-size limit", limit(0), NEW, 6, failure_line("write", "File too large", "new.bin"), b"", BEFORE),
+    ("file-size limit", limit(0), ("/s", "5", "/f", "new.bin"), 6, failure_line("write", "File too large", "new.bin"), b"", BEFORE),
     *[("field write", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EFBIG", "File too large"),
@@ -565,11 +557,9 @@ class FaultInjection(Case):
         # what that holds); meanwhile the name becomes a link to a FIFO that a
         # reader waits on. Poll reports a hang-up once a writer has come and gone.
         os.mkfifo(self.path("fifo"))
+        call, when = self.first_call(EDIT, "name look", [])
         for existing, outcome in ((True, (0, EDITED_OUT, b"")), (False, (6, b"", failure_line("open", "it is a device or pipe, not a file")))):
             with self.subTest(existing=existing):
-                if os.path.lexists(self.path("t.bin")):
-                    os.remove(self.path("t.bin"))  # the last case's link, which a dry run would write through
-                call, when = self.first_call(EDIT, "name look", [])
                 os.remove(self.path("t.bin"))
                 if existing:
                     self.make("kept.bin", BEFORE)
@@ -577,10 +567,9 @@ class FaultInjection(Case):
                 reader = os.open(self.path("fifo"), os.O_RDONLY | os.O_NONBLOCK)
                 self.addCleanup(os.close, reader)
                 held = f"held-{existing}"
-                trace = self.path(held)
-                program = subprocess.Popen([*self.strace, "-o", trace, "-e", f"inject={call}:delay_exit=3s:when={when}", PROGRAM, *EDIT],
+                program = subprocess.Popen([*self.strace, "-o", self.path(held), "-e", f"inject={call}:delay_exit=3s:when={when}", PROGRAM, *EDIT],
                                            cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                while program.poll() is None and not (os.path.exists(trace) and b"(DELAYED)" in self.read(held)):
+                while program.poll() is None and not (os.path.exists(self.path(held)) and b"(DELAYED)" in self.read(held)):
                     time.sleep(0.01)
                 os.symlink("fifo", self.path("swap"))
                 os.rename(self.path("swap"), self.path("t.bin"))

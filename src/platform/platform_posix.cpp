@@ -63,7 +63,7 @@ void WriteAll(int fd, std::string_view bytes) { WriteAll(fd, bytes.data(), bytes
 using platform::FailFile;
 
 // Opens a name without opening the file: no effect on a device or a FIFO.
-// Where the system lacks it, 0 sends every open the old way.
+// Where the system lacks it, 0: every name is then opened by OpenByName.
 #ifdef O_PATH
 constexpr int kOpenPath = O_PATH;
 #else
@@ -141,6 +141,12 @@ void RequireRegularFile(const std::u16string& path, const struct stat& status) {
   if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::IsNoFile);
 }
 
+void RequireRegularDescriptor(const std::u16string& path, int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) FailWithPosixError(path, u"open", errno);
+  RequireRegularFile(path, status);
+}
+
 // Where the checked file cannot be reopened, the name itself is opened:
 // checked before, and again on the descriptor, since it may change in
 // between. The open never blocks, so such a change cannot hold the program
@@ -151,8 +157,8 @@ FileDescriptor OpenByName(const std::u16string& path, const std::string& name, s
   else RequireRoomToCreate(path, name, end);
   FileDescriptor file(RetryOnInterrupt(
       [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); }));
-  if (!file.IsValid() || fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
-  RequireRegularFile(path, status);
+  if (!file.IsValid()) FailWithPosixError(path, u"open", errno);
+  RequireRegularDescriptor(path, file.Get());
   return file;
 }
 
@@ -163,9 +169,7 @@ FileDescriptor OpenByName(const std::u16string& path, const std::string& name, s
 // has passed.
 FileDescriptor ReopenChecked(const std::u16string& path, const std::string& name, const FileDescriptor& checked,
                              std::uint64_t end) {
-  struct stat status {};
-  if (fstat(checked.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
-  RequireRegularFile(path, status);
+  RequireRegularDescriptor(path, checked.Get());
   const std::string same_file = "/proc/self/fd/" + std::to_string(checked.Get());
   FileDescriptor file(RetryOnInterrupt([&] { return open(same_file.c_str(), O_RDWR | O_CLOEXEC); }));
   if (!file.IsValid() && errno == ENOENT) return OpenByName(path, name, end);  // no /proc mounted

@@ -212,6 +212,8 @@ class FieldBytes(Case):
         self.assertEqual((after.st_ino, after.st_mode), (before.st_ino, before.st_mode))
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.bin"), b"x" * 16 + field(3) + b"x" * 8)
+        os.symlink("created.bin", self.path("dangling"))  # a link to nothing: its target is created
+        self.assertEqual((self.run_tool("/s", "3", "/f", "dangling")[0], self.read("created.bin")), (0, bytes(16) + field(3)))
 
     def set_system_setting(self, name, value):
         """Sets /proc/sys/fs/name to value until the test ends."""

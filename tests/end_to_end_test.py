@@ -219,10 +219,11 @@ class FieldBytes(Case):
         """Sets /proc/sys/fs/name to value until the test ends."""
         setting = pathlib.Path("/proc/sys/fs", name)
         try:
-            self.addCleanup(setting.write_text, setting.read_text())
+            before = setting.read_text()
             setting.write_text(value)
         except OSError as error:
             unavailable(f"cannot set {setting}: {error}")
+        self.addCleanup(setting.write_text, before)
 
     def hold_lease(self, name, gives_up):
         """A read lease on name, as an NFS delegation or a Samba oplock holds;

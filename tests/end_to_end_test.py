@@ -6,14 +6,17 @@ Usage: end_to_end_test.py path/to/sizestamp [unittest arguments]
 import collections
 import fcntl
 import os
+import pathlib
 import pty
 import re
 import resource
+import select
 import signal
 import socket
 import stat
 import subprocess
 import sys
+import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
@@ -209,27 +212,56 @@ class FieldBytes(Case):
         self.assertEqual((after.st_ino, after.st_mode), (before.st_ino, before.st_mode))
         self.assertTrue(os.path.islink(self.path("link")))
         self.assertEqual(self.read("real.bin"), b"x" * 16 + field(3) + b"x" * 8)
+        os.symlink("created.bin", self.path("dangling"))  # a link to nothing: its target is created
+        self.assertEqual((self.run_tool("/s", "3", "/f", "dangling")[0], self.read("created.bin")), (0, bytes(16) + field(3)))
 
-    def test_a_file_under_a_lease_is_edited_once_its_holder_gives_it_up(self):
-        # This process holds a read lease (as an NFS delegation or a Samba
-        # oplock would) and gives it up on the signal the program's open
-        # makes the kernel send.
-        content = self.make("leased.bin", bytes(range(40)))
-        holder = os.open(self.path("leased.bin"), os.O_RDONLY)
+    def set_system_setting(self, name, value):
+        """Sets /proc/sys/fs/name to value until the test ends."""
+        setting = pathlib.Path("/proc/sys/fs", name)
+        try:
+            before = setting.read_text()
+            setting.write_text(value)
+        except OSError as error:
+            unavailable(f"cannot set {setting}: {error}")
+        self.addCleanup(setting.write_text, before)
+
+    def hold_lease(self, name, gives_up):
+        """A read lease on name, as an NFS delegation or a Samba oplock holds;
+        on the signal the program's open makes the kernel send, the holder
+        gives it up, or keeps it until the kernel breaks it."""
+        holder = os.open(self.path(name), os.O_RDONLY)
         self.addCleanup(os.close, holder)
         signals = []
 
-        def give_up(number, _):
+        def on_break(number, _):
             signals.append(number)
-            fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_UNLCK)
-
-        self.addCleanup(signal.signal, signal.SIGIO, signal.signal(signal.SIGIO, give_up))
+            if gives_up:
+                fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_UNLCK)
+        self.addCleanup(signal.signal, signal.SIGIO, signal.signal(signal.SIGIO, on_break))
         try:
             fcntl.fcntl(holder, fcntl.F_SETLEASE, fcntl.F_RDLCK)
         except OSError as error:
             unavailable(f"cannot take a lease here: {error}")
-        self.assertEqual(self.run_tool("/s", "258", "/f", "leased.bin"), (0, b"leased.bin\nEdited successfully.\n", b""))
-        self.assertEqual((signals, self.read("leased.bin")), ([signal.SIGIO], content[:16] + field(258) + content[22:]))
+        return holder, signals
+
+    def test_files_that_system_settings_guard_are_edited(self):
+        # With lease-break-time 0 the kernel never breaks a lease itself.
+        for setting, value, held in (("lease-break-time", "0", "given up"), ("lease-break-time", "1", "kept"),
+                                     ("protected_regular", "2", "by another user in a sticky folder")):
+            with self.subTest(setting=setting, value=value):
+                name = f"{setting}{value}.bin"
+                content = self.make(name, bytes(range(40)))
+                self.set_system_setting(setting, value)
+                if setting == "protected_regular":
+                    os.chmod(self.dir, 0o1777)
+                    os.chown(self.path(name), 65534, 65534)
+                    os.chmod(self.path(name), 0o666)
+                else:
+                    holder, signals = self.hold_lease(name, gives_up=held == "given up")
+                self.assertEqual(self.run_tool("/s", "258", "/f", name), (0, name.encode() + b"\nEdited successfully.\n", b""))
+                self.assertEqual(self.read(name), content[:16] + field(258) + content[22:])
+                if setting != "protected_regular":
+                    self.assertEqual((signals, fcntl.fcntl(holder, fcntl.F_GETLEASE)), ([signal.SIGIO], fcntl.F_UNLCK))
 
     def test_sparse_five_gib_target_is_neither_read_nor_grown(self):
         length = 5 << 30
@@ -299,14 +331,20 @@ class FileFailures(Case):
         content = self.make("root.bin", b"r" * 40)
         os.chmod(self.path("root.bin"), 0o644)
 
-        def unprivileged():
-            os.setgroups([])
-            os.setgid(65534)
-            os.setuid(65534)
+        # A file-size limit that refuses the write does not hide the missing permission.
+        for limit in (None, 0):
+            def unprivileged():
+                if limit is not None:
+                    file_size_limit(limit)()
+                os.setgroups([])
+                os.setgid(65534)
+                os.setuid(65534)
 
-        self.assert_file_failure("root.bin", b"Permission denied", prepare=unprivileged)
-        self.assert_file_failure("new.bin", b"Permission denied", prepare=unprivileged)
+            with self.subTest(limit=limit):
+                self.assert_file_failure("root.bin", b"Permission denied", prepare=unprivileged, action=b"open")
+                self.assert_file_failure("new.bin", b"Permission denied", prepare=unprivileged, action=b"open")
         self.assertEqual(self.read("root.bin"), content)
+        self.assertFalse(os.path.exists(self.path("new.bin")), "a file was created")
 
     def mount_tmpfs(self, options):
         require("mount", "umount")
@@ -364,19 +402,19 @@ LIMIT_ARGUMENT = {"prlimit64": "@arg4", "getrlimit": "@arg2", "ugetrlimit": "@ar
 
 # What the program asks the system for, the system calls that may carry each
 # request (C libraries and architectures choose differently), and what follows
-# the call's name on its line in a trace ({file}: the descriptor of the open
-# target, {lease}: that of the kernel's lease-break time).
+# the call's name on its line in a trace ({file}: the descriptor the target
+# was last opened as).
 REQUESTS = {
     "name status": (("newfstatat", "fstatat64", "statx", "stat", "stat64"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "name look": (("newfstatat", "fstatat64", "statx", "stat", "stat64", "openat", "open"), r'(?:AT_FDCWD, )?"t\.bin"'),
     "open": (("openat", "open"), r'(?:AT_FDCWD, )?"t\.bin"'),
+    "reopen": (("openat", "open"), r'(?:AT_FDCWD, )?"/proc/self/fd/\d+"'),
+    "create": (("openat", "open"), r'(?:AT_FDCWD, )?"new\.bin", [^,]*O_EXCL'),
     "open file status": (("fstat", "fstat64", "newfstatat", "fstatat64", "statx"), r'{file}(?:, "")?,'),
     "file-size limit": (("prlimit64", "getrlimit", "ugetrlimit"), r"(?:0, RLIMIT_FSIZE, NULL|RLIMIT_FSIZE), \{"),
     "field write": (("pwrite64", "pwrite"), r"{file},"),
     "flush": (("fsync", "fdatasync"), r"{file}\)"),
     "close": (("close",), r"{file}\)"),
-    "lease time open": (("openat", "open"), r'(?:AT_FDCWD, )?"/proc/sys/fs/lease-break-time"'),
-    "lease time read": (("read", "pread64"), r"{lease},"),
-    "pause": (("clock_nanosleep", "clock_nanosleep_time64", "nanosleep"), r""),
     "stdout": (("write",), r"1,"),
     "stderr": (("write",), r"2,"),
 }
@@ -385,37 +423,29 @@ REQUESTS = {
 # error, standard output and the file's bytes afterwards. A row that makes
 # several calls fail has a tuple of requests and one of faults. A fault
 # reaches its request's first call, or as many calls of that name from there
-# as its calls= says (all: every one).
+# as its calls= says (all: every one; 3/2: three, every second one).
 FAULTS = [
-    # A failed look before the open leaves the verdict to the open itself.
-    ("name status", "error=EIO", EDIT, 0, b"", EDITED_OUT, EDITED),
     *[("open", f"error={errno}", EDIT, 6, failure_line("open", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
                             ("EDQUOT", "Disk quota exceeded"), ("EROFS", "Read-only file system"))],
     ("open", "error=EINTR", EDIT, 0, b"", EDITED_OUT, EDITED),
-    # A file under a lease: the open is tried again until the lease is given
-    # up, for at most the kernel's time for it (45 s when it cannot be read).
-    ("open", "error=EAGAIN", EDIT, 0, b"", EDITED_OUT, EDITED),
-    # The next two opens fail too: the lease time's, and the target's again.
-    ("open", "error=EAGAIN:calls=3", EDIT, 0, b"", EDITED_OUT, EDITED),
-    (("open", "lease time read"), ("error=EAGAIN", "error=EIO"), EDIT, 0, b"", EDITED_OUT, EDITED),
-    # Every open fails, the lease time's too, and the pauses take no time.
-    (("open", "pause"), ("error=EAGAIN:calls=all", "retval=0:calls=all"), EDIT, 6,
-     failure_line("open", "another program holds a lease on it and did not give it up within 45 s"), b"", BEFORE),
-    # A lease-break time of 0 ("0\n"): the program does not wait.
-    (("open", "lease time read"), ("error=EAGAIN", "retval=2:poke_exit=@arg2=300a"), EDIT, 6,
-     failure_line("open", "another program holds a lease on it and did not give it up within 0 s"), b"", BEFORE),
-    # Only a name that stat found to be a regular file is waited for.
-    (("name status", "open"), ("error=EIO", "error=EAGAIN"), EDIT, 6,
-     failure_line("open", "Resource temporarily unavailable"), b"", BEFORE),
+    # A name that appeared since it was found missing is looked at again;
+    # one that keeps changing is given up.
+    ("open", "error=ENOENT", EDIT, 0, b"", EDITED_OUT, EDITED),
+    ("create", "error=EEXIST:calls=3/2", ("/s", "5", "/f", "new.bin"), 6, failure_line("open", "its name kept changing while it was being opened", "new.bin"), b"", BEFORE),
+    ("reopen", "error=EROFS", EDIT, 6, failure_line("open", "Read-only file system"), b"", BEFORE),
+    # Without /proc the name is opened as it was checked, and a failed look
+    # there leaves the verdict to the open itself.
+    ("reopen", "error=ENOENT", EDIT, 0, b"", EDITED_OUT, EDITED),
+    (("reopen", "name status"), ("error=ENOENT", "error=EIO"), EDIT, 0, b"", EDITED_OUT, EDITED),
     ("open file status", "error=EIO", EDIT, 6, failure_line("open", "Input/output error"), b"", BEFORE),
     # Without the limit the write itself would say EFBIG; a faked small limit is refused up front.
     ("file-size limit", "error=EINVAL", EDIT, 0, b"", EDITED_OUT, EDITED),
     ("file-size limit", limit(21), EDIT, 6, failure_line("write", "File too large"), b"", BEFORE),
     ("file-size limit", limit(22), EDIT, 0, b"", EDITED_OUT, EDITED),
-    # Under a limit that refuses the write, what cannot be opened is reported as such.
+    # Under a limit that refuses the write, what cannot be created is reported as such.
     *[("file-size limit", limit(0), ("/s", "5", "/f", name), 6, failure_line("open", reason, name), b"", BEFORE)
-      for name, reason in DEAD_ENDS],
+      for name, reason in DEAD_ENDS if reason == "No such file or directory"],
     ("file-size limit", limit(0), ("/s", "5", "/f", "new.bin"), 6, failure_line("write", "File too large", "new.bin"), b"", BEFORE),
     *[("field write", f"error={errno}", EDIT, 6, failure_line("write", reason), b"", BEFORE)
       for errno, reason in (("EIO", "Input/output error"), ("ENOSPC", "No space left on device"),
@@ -481,21 +511,16 @@ class FaultInjection(Case):
                 arguments = arguments.replace("{" + name + "}", number)
             return rf"({'|'.join(calls)})\(" + arguments
 
-        # The descriptor the request's call is made on, and where it was
-        # opened: the loader's calls on a descriptor of the same number come
-        # before.
-        descriptors, opened = {}, -1
-        for name, opening in (("file", "open"), ("lease", "lease time open")):
-            if "{" + name + "}" in REQUESTS[request][1]:
-                opened, descriptors[name] = next(
-                    ((n, line.rsplit("= ", 1)[1]) for n, line in enumerate(lines)
-                     if re.match(line_pattern(opening) + r".* = \d+$", line)), (len(lines), "-1"))
-        counts = collections.Counter()
-        for n, line in enumerate(lines):
+        # The descriptor a request's call is made on is the one the target was
+        # last opened as: the loader's calls on the same number come before.
+        file, counts = None, collections.Counter()
+        for line in lines:
             call = line.split("(", 1)[0]
             counts[call] += 1
-            if n > opened and re.match(line_pattern(request, **descriptors), line):
+            if ("{file}" not in REQUESTS[request][1] or file) and re.match(line_pattern(request, file=file or ""), line):
                 return call, counts[call]
+            opened = re.match(rf"(?:{line_pattern('open')}|{line_pattern('reopen')}).* = (?P<fd>\d+)$", line)
+            file = opened["fd"] if opened else file
         self.fail(f"no call for {request} in the trace:\n" + "\n".join(lines))
 
     def test_each_failure_ends_as_the_call_can_end(self):
@@ -510,11 +535,13 @@ class FaultInjection(Case):
                     call, when = self.first_call(command, request, at_first)
                     fault = fault.replace("@limit", LIMIT_ARGUMENT.get(call, "@limit"))
                     fault, _, calls = fault.partition(":calls=")
+                    calls, _, step = calls.partition("/")
                     at_first += ["-e", f"inject={call}:{fault}:when={when}"]
                     # How many calls the trace must show tampered with ("all": more than one).
                     meant[call] += int(calls) if calls.isdigit() else 1 + (calls == "all")
                     if calls:  # strace's when= for a range of calls, or for every one from the first
-                        calls = "+" if calls == "all" else f"..{when + int(calls) - 1}"
+                        calls = "+" if calls == "all" else f"..{when + (int(calls) - 1) * int(step or 1)}"
+                        calls += f"+{step}" if step else ""
                     injected += ["-e", f"inject={call}:{fault}:when={when}{calls}"]
                 self.make("t.bin", BEFORE)
                 trace = self.path("injected")
@@ -526,6 +553,37 @@ class FaultInjection(Case):
                 with open(trace) as f:
                     marked = collections.Counter(line.split("(", 1)[0] for line in f if re.search(r"\(INJECTED[^)]*\)$", line))
                 self.assertGreaterEqual(marked, meant, "strace did not reach the calls meant")
+
+    def test_a_name_swapped_after_its_check_for_a_link_to_a_fifo_is_not_opened(self):
+        # The program's first look at the name is held up (the type check of
+        # a program that checks the name, the O_PATH open of one that checks
+        # what that holds); meanwhile the name becomes a link to a FIFO that a
+        # reader waits on. Poll reports a hang-up once a writer has come and gone.
+        os.mkfifo(self.path("fifo"))
+        call, when = self.first_call(EDIT, "name look", [])
+        for existing, outcome in ((True, (0, EDITED_OUT, b"")), (False, (6, b"", failure_line("open", "it is a device or pipe, not a file")))):
+            with self.subTest(existing=existing):
+                os.remove(self.path("t.bin"))
+                if existing:
+                    self.make("kept.bin", BEFORE)
+                    os.link(self.path("kept.bin"), self.path("t.bin"))
+                reader = os.open(self.path("fifo"), os.O_RDONLY | os.O_NONBLOCK)
+                self.addCleanup(os.close, reader)
+                held = f"held-{existing}"
+                program = subprocess.Popen([*self.strace, "-o", self.path(held), "-e", f"inject={call}:delay_exit=3s:when={when}", PROGRAM, *EDIT],
+                                           cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                while program.poll() is None and not (os.path.exists(self.path(held)) and b"(DELAYED)" in self.read(held)):
+                    time.sleep(0.01)
+                os.symlink("fifo", self.path("swap"))
+                os.rename(self.path("swap"), self.path("t.bin"))
+                self.assertTrue(self.read(held).rstrip(b"\n").endswith(b"(DELAYED)"), "the program went on before the swap")
+                out, err = program.communicate(timeout=20)
+                released = select.poll()
+                released.register(reader, select.POLLIN)
+                self.assertEqual(released.poll(0), [], "the reader was released")
+                self.assertEqual((program.returncode, out, COVERAGE_NOISE.sub(b"", err)), outcome)
+                if existing:
+                    self.assertEqual(self.read("kept.bin"), EDITED)
 
 
 if __name__ == "__main__":

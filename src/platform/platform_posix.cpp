@@ -6,12 +6,9 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -65,6 +62,14 @@ void WriteAll(int fd, std::string_view bytes) { WriteAll(fd, bytes.data(), bytes
 
 using platform::FailFile;
 
+// Opens a name without opening the file: no effect on a device or a FIFO.
+// Where the system lacks it, 0: every name is then opened by OpenByName.
+#ifdef O_PATH
+constexpr int kOpenPath = O_PATH;
+#else
+constexpr int kOpenPath = 0;
+#endif
+
 // A file failure with the system's own wording for error.
 [[noreturn]] void FailWithPosixError(const std::u16string& path, const char16_t* action, int error) {
   FailFile(path, action, WidenBytes(std::strerror(error)));
@@ -107,9 +112,9 @@ bool ExceedsFileSizeLimit(std::uint64_t end) {
 std::string FolderPart(const std::string& name) { return name.substr(0, name.rfind('/') + 1); }
 
 // The open would create a missing target in the folder of its name, or of
-// the last link the name leads through; a missing folder there is what the
-// open would report. Linux follows at most 40 links, and a link's text (at
-// most PATH_MAX - 1 bytes) always fits.
+// the last link the name leads through; a missing folder there, or one the
+// user may not write, is what the open would report. Linux follows at most 40
+// links, and a link's text (at most PATH_MAX - 1 bytes) always fits.
 void RequireFolderToCreateIn(const std::u16string& path, std::string name) {
   char link[PATH_MAX];
   for (int followed = 0; followed < 40; ++followed) {
@@ -119,41 +124,16 @@ void RequireFolderToCreateIn(const std::u16string& path, std::string name) {
     if (target.front() != '/') target.insert(0, FolderPart(name));
     name = std::move(target);
   }
-  struct stat status {};
-  if (stat((FolderPart(name) + ".").c_str(), &status) != 0) FailWithPosixError(path, u"open", errno);
+  const std::string folder = FolderPart(name) + ".";
+  if (faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) FailWithPosixError(path, u"open", errno);
 }
 
-// How long the kernel lets a lease holder take to give its lease up before
-// it breaks the lease itself; the kernel's default when that cannot be read.
-int LeaseBreakSeconds() {
-  const FileDescriptor file(
-      RetryOnInterrupt([] { return open("/proc/sys/fs/lease-break-time", O_RDONLY | O_CLOEXEC); }));
-  char text[16] = {};
-  if (!file.IsValid() || RetryOnInterrupt([&] { return read(file.Get(), text, sizeof text - 1); }) <= 0) return 45;
-  return std::max(std::atoi(text), 0);
-}
-
-// Another program's lease on the file (an NFS delegation, a Samba oplock)
-// makes the open fail with EWOULDBLOCK while the kernel asks the holder to
-// give it up, so the open of a regular file is tried again until it has, for
-// at most the time the kernel grants the holder. The open never blocks: a
-// FIFO put in the name's place since it was looked at cannot hold it up.
-int OpenWaitingForLease(const std::u16string& path, const std::string& name, bool regular) {
-  constexpr long long kTriesPerSecond = 100;
-  constexpr timespec kPause{0, 1'000'000'000 / kTriesPerSecond};
-  int seconds = -1;  // read when a lease is first met
-  for (long long pauses = 0;; ++pauses) {
-    const int fd = RetryOnInterrupt(
-        [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); });
-    if (fd >= 0 || errno != EWOULDBLOCK || !regular) return fd;
-    if (seconds < 0) seconds = LeaseBreakSeconds();
-    if (pauses == seconds * kTriesPerSecond) {
-      FailFile(path, u"open",
-               u"another program holds a lease on it and did not give it up within " +
-                   WidenBytes(std::to_string(seconds)) + u" s");
-    }
-    nanosleep(&kPause, nullptr);
-  }
+// A file-size limit that refuses the write must not leave a created file
+// behind; what else would refuse the creation is reported first.
+void RequireRoomToCreate(const std::u16string& path, const std::string& name, std::uint64_t end) {
+  if (!ExceedsFileSizeLimit(end)) return;
+  RequireFolderToCreateIn(path, name);
+  FailWithPosixError(path, u"write", EFBIG);
 }
 
 void RequireRegularFile(const std::u16string& path, const struct stat& status) {
@@ -161,28 +141,69 @@ void RequireRegularFile(const std::u16string& path, const struct stat& status) {
   if (!S_ISREG(status.st_mode)) FailFile(path, u"open", platform::NoFileCause);
 }
 
-// Opening a device or a FIFO can have effects of its own (a rewind, a wait
-// for a writer), so the type is checked before the open, and again on the
-// descriptor in case the name changed in between. A file-size limit meets
-// only what could be written: a name that leads nowhere is reported as such
-// (stat's cause, or the missing folder it would be created in), and a missing
-// file that the limit refuses is not created.
+void RequireRegularDescriptor(const std::u16string& path, int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) FailWithPosixError(path, u"open", errno);
+  RequireRegularFile(path, status);
+}
+
+// Where the checked file cannot be reopened, the name itself is opened:
+// checked before, and again on the descriptor, since it may change in
+// between. The open never blocks, so such a change cannot hold the program
+// on a FIFO, and a file under a lease fails at once.
+FileDescriptor OpenByName(const std::u16string& path, const std::string& name, std::uint64_t end) {
+  struct stat status {};
+  if (stat(name.c_str(), &status) == 0) RequireRegularFile(path, status);
+  else RequireRoomToCreate(path, name, end);
+  FileDescriptor file(RetryOnInterrupt(
+      [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666); }));
+  if (!file.IsValid()) FailWithPosixError(path, u"open", errno);
+  RequireRegularDescriptor(path, file.Get());
+  return file;
+}
+
+// The regular file that checked refers to, opened for writing through /proc
+// (never by its name, which may lead elsewhere by now) and blocking: the
+// kernel asks a lease holder (an NFS delegation, a Samba oplock) to give the
+// lease up and lets the open through once it has, or once lease-break-time
+// has passed.
+FileDescriptor ReopenChecked(const std::u16string& path, const std::string& name, const FileDescriptor& checked,
+                             std::uint64_t end) {
+  RequireRegularDescriptor(path, checked.Get());
+  const std::string same_file = "/proc/self/fd/" + std::to_string(checked.Get());
+  FileDescriptor file(RetryOnInterrupt([&] { return open(same_file.c_str(), O_RDWR | O_CLOEXEC); }));
+  if (!file.IsValid() && errno == ENOENT) return OpenByName(path, name, end);  // no /proc mounted
+  if (!file.IsValid()) FailWithPosixError(path, u"open", errno);
+  return file;
+}
+
+// A symbolic link that leads to nothing: neither an O_PATH open nor an
+// exclusive creation can get through it.
+bool IsDanglingLink(const std::string& name) {
+  struct stat status {};
+  return lstat(name.c_str(), &status) == 0 && stat(name.c_str(), &status) != 0;
+}
+
+// Opening a device or a FIFO can have effects of its own (a rewind, a
+// released reader), so the name is first opened with O_PATH, which has none,
+// and only what that found to be a regular file is opened for writing. A
+// missing name is created exclusively, so nothing put in its place meanwhile
+// is opened: that is looked at again, a few times at most.
 FileDescriptor OpenToEdit(const std::u16string& path, std::uint64_t end) {
   const std::string name = NarrowToBytes(path);
-  struct stat status {};
-  const int stat_error = stat(name.c_str(), &status) == 0 ? 0 : errno;
-  if (stat_error == 0) RequireRegularFile(path, status);
-  if (ExceedsFileSizeLimit(end)) {
-    if (stat_error == ENOENT) RequireFolderToCreateIn(path, name);
-    if (stat_error != 0 && stat_error != ENOENT) FailWithPosixError(path, u"open", stat_error);
-    FailWithPosixError(path, u"write", EFBIG);
+  if constexpr (kOpenPath == 0) return OpenByName(path, name, end);
+  for (int tries = 0; tries < 3; ++tries) {
+    const FileDescriptor checked(RetryOnInterrupt([&] { return open(name.c_str(), kOpenPath | O_CLOEXEC); }));
+    if (checked.IsValid()) return ReopenChecked(path, name, checked, end);
+    if (errno != ENOENT) FailWithPosixError(path, u"open", errno);
+    RequireRoomToCreate(path, name, end);
+    const int fd = RetryOnInterrupt(
+        [&] { return open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0666); });
+    if (fd >= 0) return FileDescriptor(fd);
+    if (errno != EEXIST) FailWithPosixError(path, u"open", errno);
+    if (IsDanglingLink(name)) return OpenByName(path, name, end);
   }
-  const int fd = OpenWaitingForLease(path, name, stat_error == 0);
-  if (fd < 0) FailWithPosixError(path, u"open", errno);
-  FileDescriptor file(fd);
-  if (fstat(file.Get(), &status) != 0) FailWithPosixError(path, u"open", errno);
-  RequireRegularFile(path, status);
-  return file;
+  FailFile(path, u"open", u"its name kept changing while it was being opened");
 }
 
 void WriteAllAt(const std::u16string& path, const FileDescriptor& file, const std::uint8_t* bytes,
@@ -232,6 +253,8 @@ double TextToDouble(const std::u16string& text) { return ParseDecimalText(text, 
 void WriteFileBlock(const std::u16string& path, std::uint64_t offset, const std::uint8_t* bytes,
                     std::size_t count) {
   FileDescriptor file = OpenToEdit(path, offset + count);
+  // Checked once the file is open, so that what forbids the open is named first.
+  if (ExceedsFileSizeLimit(offset + count)) FailWithPosixError(path, u"write", EFBIG);
   WriteAllAt(path, file, bytes, count, offset);
   Flush(path, file);
   if (!file.Close()) FailWithPosixError(path, u"close", errno);

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "decimal_text.h"
 #include "failure_line.h"
@@ -112,6 +113,24 @@ std::wstring FullPathOf(const std::wstring& path) {
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
+// Windows compares the prefixes and names checked here by their upper case.
+// They are ASCII, so what matters is the ASCII letters and the two other
+// letters whose upper case is one: dotless i (I) and long s (S). Folding
+// nothing else keeps user32's case mappings out of the programs.
+wchar_t FoldForNames(wchar_t ch) {
+  if (ch >= L'A' && ch <= L'Z') return static_cast<wchar_t>(ch - L'A' + L'a');
+  if (ch == L'\u0131') return L'i';
+  if (ch == L'\u017F') return L's';
+  return ch;
+}
+
+std::wstring FoldedForNames(std::wstring text) {
+  for (wchar_t& ch : text) ch = FoldForNames(ch);
+  return text;
+}
+
+bool IsOneOf(wchar_t ch, std::wstring_view set) { return set.find(ch) != std::wstring_view::npos; }
+
 // \\server\pipe\... and \\server\mailslot\... reach pipes and mailslots on any server.
 // GCOVR_EXCL_BR_START: some short-circuit edges of the name checks, which
 // no spelling in the Windows end-to-end tables reaches yet.
@@ -124,11 +143,11 @@ bool NamesDeviceShare(const std::wstring& lower) {
 
 // A drive ("c:") or a volume by its GUID ("volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}").
 bool IsVolumeName(const std::wstring& lower) {
-  if (lower.size() == 2) return std::iswalpha(lower[0]) && lower[1] == L':';
+  if (lower.size() == 2) return IsOneOf(lower[0], L"abcdefghijklmnopqrstuvwxyz") && lower[1] == L':';
   const std::wstring pattern = L"volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
   if (lower.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const bool matches = pattern[i] == L'x' ? std::iswxdigit(lower[i]) != 0 : lower[i] == pattern[i];
+    const bool matches = pattern[i] == L'x' ? IsOneOf(lower[i], L"0123456789abcdef") : lower[i] == pattern[i];
     if (!matches) return false;
   }
   return true;
@@ -149,8 +168,8 @@ bool NamesPathOnVolume(const std::wstring& rest) {
 // object namespace as it is: after them, anything but a path on a volume (or,
 // after the last two, UNC\server\share\...) is no file: GLOBALROOT, a raw
 // volume, a device, a pipe.
-bool NamesDevice(std::wstring name) {
-  CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+bool NamesDevice(const std::wstring& typed) {
+  std::wstring name = FoldedForNames(typed);
   const bool device_namespace = StartsWith(name, L"\\\\.\\");
   if (device_namespace || StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\??\\")) {
     name.erase(0, 4);

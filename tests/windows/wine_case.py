@@ -11,6 +11,7 @@ import json
 import os
 import re
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -137,4 +138,11 @@ def main():
     if len(sys.argv) < 3:
         sys.exit(sys.modules["__main__"].__doc__)
     WineCase.launcher, WineCase.program, *WineCase.emulator = sys.argv[1:]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    # The tests' folders lie in one whose name is not ASCII, as a user's
+    # temporary folder may: so is every path the launcher and the programs take.
+    WineCase.folder_parent = tempfile.mkdtemp(prefix="sizestamp-größe-文件-")
+    try:
+        passed = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result.wasSuccessful()
+    finally:
+        shutil.rmtree(WineCase.folder_parent, ignore_errors=True)
+    sys.exit(0 if passed else 1)

@@ -97,10 +97,10 @@ class FileHandle {
   HANDLE handle_;
 };
 
+// A full path longer than MAX_PATH takes a second pass, in a buffer of the
+// size the first asked for.
 std::wstring FullPathOf(const std::wstring& path) {
   std::wstring full(MAX_PATH, L'\0');
-  // GCOVR_EXCL_BR_START: no test of the Windows coverage build has a full
-  // path longer than MAX_PATH yet, which the second pass serves.
   for (;;) {
     const DWORD length =
         GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -108,7 +108,6 @@ std::wstring FullPathOf(const std::wstring& path) {
     if (length < full.size()) return full.substr(0, length);
     full.resize(length);
   }
-  // GCOVR_EXCL_BR_STOP
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
@@ -279,11 +278,11 @@ bool IsConsole(HANDLE stream) {
 // memory. Best effort, as WriteAll.
 void WriteToConsole(HANDLE console, std::string_view bytes) {
   wchar_t units[1024];
-  // GCOVR_EXCL_BR_START: the console tests write no text longer than the
-  // buffer yet, and the program's own UTF-8 never fails to convert.
   while (!bytes.empty()) {
     std::size_t size = std::min(bytes.size(), std::size(units));
     // A piece ends before a character's continuation bytes, not among them.
+    // GCOVR_EXCL_BR_START: the program's own UTF-8 has no run of continuation
+    // bytes a buffer long, and always converts.
     while (size > 0 && size < bytes.size() && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) --size;
     if (size == 0) size = std::min(bytes.size(), std::size(units));
     const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(size), units,

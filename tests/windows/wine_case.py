@@ -55,8 +55,10 @@ class WineCase(FolderCase):
         """Runs command with a terminal for its standard streams; Wine's
         console then is that terminal. Returns the command's result, with
         what the terminal received as its stdout."""
-        import pty  # POSIX only: Wine's console on a terminal
+        import fcntl, pty, struct, termios  # POSIX only: Wine's console on a terminal
         main, terminal = pty.openpty()
+        # Wide enough that Wine's console breaks no message into screen lines.
+        fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 4000, 0, 0))
         process = subprocess.Popen(command, cwd=self.dir, stdin=terminal, stdout=terminal, stderr=terminal)
         os.close(terminal)
         received = b""

@@ -113,9 +113,9 @@ std::wstring FullPathOf(const std::wstring& path) {
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // Windows compares the prefixes and names checked here by their upper case.
-// They are ASCII, so what matters is the ASCII letters and the two other
-// letters whose upper case is one: dotless i (I) and long s (S). Folding
-// nothing else keeps user32's case mappings out of the programs.
+// They are ASCII: what matters is the ASCII letters and the two others whose
+// upper case is ASCII, dotless i (I) and long s (S). A fold of these alone
+// needs no case tables, so the programs do without user32's.
 wchar_t FoldForNames(wchar_t ch) {
   if (ch >= L'A' && ch <= L'Z') return static_cast<wchar_t>(ch - L'A' + L'a');
   if (ch == L'\u0131') return L'i';

@@ -36,6 +36,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,25 +77,10 @@ std::string Json(const std::wstring& text) {
   return quoted + "\"";
 }
 
-// The lines of a UTF-8 file, each without its line feed; none for a file
-// that cannot be read.
 std::vector<std::wstring> ReadLines(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
   std::vector<std::wstring> lines;
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return lines;
-  std::string bytes;
-  char buffer[65536];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    lines.push_back(FromUtf8(bytes.substr(start, end - start)));
-    start = end + 1;
-  }
+  for (std::string line; std::getline(file, line);) lines.push_back(FromUtf8(line));
   return lines;
 }
 
@@ -102,11 +88,6 @@ HANDLE InheritableFile(const std::wstring& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-bool WriteText(HANDLE file, const std::string& text) {
-  DWORD written = 0;
-  return WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
 }
 
 bool UnderWine() {
@@ -383,13 +364,7 @@ int wmain(int argc, wchar_t** argv) {
     injection.dll = self;
     injection.dll.replace(injection.dll.find_last_of(L'\\') + 1, std::wstring::npos, L"windows_inject.dll");
   }
-  const HANDLE reports = CreateFileW((cases + L".json").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (reports == INVALID_HANDLE_VALUE) {
-    std::fprintf(stderr, "launcher: cannot write the reports: error %lu\n", static_cast<unsigned long>(GetLastError()));
-    return 2;
-  }
-  bool written = true;
+  std::ofstream reports((cases + L".json").c_str(), std::ios::binary);
   for (std::size_t n = 0; n < lines.size(); ++n) {
     const std::wstring base = cases + L"." + std::to_wstring(n);
     const Injection* planned = nullptr;
@@ -404,10 +379,10 @@ int wmain(int argc, wchar_t** argv) {
       WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr);
     }
     if (mode == L"run" || mode == L"hidden" || mode == L"terminal") {
-      written &= WriteText(reports, RunCase(program, lines[n], base, planned, mode == L"terminal", mode == L"hidden") + "\n");
+      reports << RunCase(program, lines[n], base, planned, mode == L"terminal", mode == L"hidden") << "\n";
     }
-    if (mode == L"dialogs") written &= WriteText(reports, DialogCase(program, lines[n], base, planned) + "\n");
+    if (mode == L"dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
+    reports.flush();
   }
-  written &= CloseHandle(reports) != FALSE;
-  return written ? 0 : 2;
+  return reports ? 0 : 2;
 }

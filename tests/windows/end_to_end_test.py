@@ -144,7 +144,9 @@ class CommandLines(WineCase):
         # enabled (LongPathsEnabled) and the program's manifest declares
         # itself long-path aware, as both programs' do.
         folder = "/".join(["long"] + ["d" * 100] * 3)
-        os.makedirs(self.path(folder))
+        # The test itself reaches them on Windows through \\?\ too.
+        local = folder if self.emulator else "\\\\?\\" + os.path.abspath(self.path(folder))
+        os.makedirs(self.path(local))
         full = "{D}\\" + folder.replace("/", "\\") + "\\"
         self.assertGreater(len(full.replace("{D}", windows_path(self.dir))), 260)
         if self.long_paths_enabled():
@@ -153,8 +155,8 @@ class CommandLines(WineCase):
             plain = (6, ("err", 'sizestamp: file failure: cannot open "%splain.bin": ' % full), None)
         self.check([
             ("{B} /s 9 /f \\\\?\\%sprefixed.bin" % full, 0, edited("\\\\?\\%sprefixed.bin" % full),
-             {folder + "/prefixed.bin": bytes(16) + field(9)}),
-            ("{B} /s 7 /f %splain.bin" % full, plain[0], plain[1], {folder + "/plain.bin": plain[2]}),
+             {os.path.join(local, "prefixed.bin"): bytes(16) + field(9)}),
+            ("{B} /s 7 /f %splain.bin" % full, plain[0], plain[1], {os.path.join(local, "plain.bin"): plain[2]}),
         ])
 
     def long_paths_enabled(self):

@@ -118,7 +118,7 @@ class WineCase(FolderCase):
         for n, report in enumerate(reports):
             for stream in ("out", "err"):
                 with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
-                    report[stream] = COVERAGE_NOISE.sub(b"", file.read()).decode("utf-8")
+                    report[stream] = COVERAGE_NOISE.sub(b"", file.read()).decode("utf-8", "backslashreplace")
             if injections is not None:
                 calls = "%s.%d.calls" % (cases, n)
                 self.assertTrue(os.path.exists(calls), "no log of the calls: %r" % report)

@@ -1,11 +1,20 @@
-# Cross build of the Windows program from Debian with MinGW-w64 (posix thread
-# model); CTest runs the resulting .exe files under Wine.
+# Cross build of the Windows programs from Debian with MinGW-w64; CTest runs
+# the resulting .exe files under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(SIZESTAMP_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${SIZESTAMP_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SIZESTAMP_MINGW_TRIPLET}-g++-posix)
+# The shipped programs come from the win32 thread model: a single-threaded
+# program then carries no winpthreads, neither its code nor its notice nor its
+# thread-control imports. GCC 12 has std::mutex and std::thread only in the
+# posix model, which GoogleTest and the field check need: the windows-unit
+# preset builds them with those compilers.
+set(SIZESTAMP_MINGW_THREADS win32 CACHE STRING "Thread model of the MinGW-w64 compilers: win32 or posix")
+set_property(CACHE SIZESTAMP_MINGW_THREADS PROPERTY STRINGS win32 posix)
+# The checks CMake compiles use the same compilers.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SIZESTAMP_MINGW_THREADS)
+set(CMAKE_C_COMPILER ${SIZESTAMP_MINGW_TRIPLET}-gcc-${SIZESTAMP_MINGW_THREADS})
+set(CMAKE_CXX_COMPILER ${SIZESTAMP_MINGW_TRIPLET}-g++-${SIZESTAMP_MINGW_THREADS})
 set(CMAKE_RC_COMPILER ${SIZESTAMP_MINGW_TRIPLET}-windres)
 set(CMAKE_OBJDUMP ${SIZESTAMP_MINGW_TRIPLET}-objdump)
 

@@ -88,20 +88,40 @@ set(SIZESTAMP_WINDOWS_PROGRAMS sizestamp sizestampc)
 # Unzipped, the programs stand beside their papers, plain text with Windows
 # line ends, named so that a double click opens them in a text editor.
 set(windows_texts ${PROJECT_BINARY_DIR}/packaging/windows)
-sizestamp_runtime_files(runtime libstdc++.a libgcc.a libgcc_eh.a libssp.a crtbegin.o crt2u.o libmingw32.a libmingwex.a
-                        libmsvcrt.a libpthread.a)
-sizestamp_packages_of(toolchain ${runtime})
-if(toolchain_BINARY)
-  list(JOIN toolchain_BINARY "\n  " SIZESTAMP_TOOLCHAIN)
-else()
-  set(SIZESTAMP_TOOLCHAIN "(not known: the machine that built it has no dpkg)")
-endif()
 configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${windows_texts}/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 # Licence texts are copied, not configured: an @ or ${ in them stays as it is.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
-file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt.in notices)
-string(REPLACE "@SIZESTAMP_TOOLCHAIN@" "${SIZESTAMP_TOOLCHAIN}" notices "${notices}")
+if(MSVC)
+  # Microsoft's runtime asks for no notice: a text that says so stands in
+  # for the notices of MinGW's.
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES-msvc.txt notices)
+else()
+  # winpthreads comes with the posix thread model only (SIZESTAMP_THREAD_MODEL).
+  set(threads_library "")
+  set(threads_notice "")
+  if(SIZESTAMP_THREAD_MODEL STREQUAL "posix")
+    set(threads_library libpthread.a)
+    file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/winpthreads-notice.txt threads_notice)
+    set(threads_notice "\n\n${threads_notice}")
+  endif()
+  sizestamp_runtime_files(runtime libstdc++.a libgcc.a libgcc_eh.a libssp.a crtbegin.o crt2u.o libmingw32.a
+                          libmingwex.a libmsvcrt.a ${threads_library})
+  sizestamp_packages_of(toolchain ${runtime})
+  if(toolchain_BINARY)
+    list(JOIN toolchain_BINARY "\n  " SIZESTAMP_TOOLCHAIN)
+  else()
+    set(SIZESTAMP_TOOLCHAIN "(not known: the machine that built it has no dpkg)")
+  endif()
+  file(READ ${PROJECT_SOURCE_DIR}/packaging/windows/THIRD-PARTY-NOTICES.txt.in notices)
+  string(REPLACE "@SIZESTAMP_TOOLCHAIN@" "${SIZESTAMP_TOOLCHAIN}" notices "${notices}")
+  set(threads_library_named "")
+  if(threads_notice)
+    set(threads_library_named "Built with the posix thread model, each also holds MinGW-w64's winpthreads\nlibrary, whose licence follows last.\n\n")
+  endif()
+  string(REPLACE "@SIZESTAMP_THREADS_LIBRARY@\n" "${threads_library_named}" notices "${notices}")
+  string(REPLACE "@SIZESTAMP_THREADS_NOTICE@\n" "${threads_notice}" notices "${notices}")
+endif()
 sizestamp_write_crlf(${windows_texts}/LICENSE.txt "${license}")
 sizestamp_write_crlf(${windows_texts}/THIRD-PARTY-NOTICES.txt "${notices}")
 

@@ -10,6 +10,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "decimal_text.h"
 #include "failure_line.h"
@@ -96,10 +97,10 @@ class FileHandle {
   HANDLE handle_;
 };
 
+// A full path longer than MAX_PATH takes a second pass, in a buffer of the
+// size the first asked for.
 std::wstring FullPathOf(const std::wstring& path) {
   std::wstring full(MAX_PATH, L'\0');
-  // GCOVR_EXCL_BR_START: no test of the Windows coverage build has a full
-  // path longer than MAX_PATH yet, which the second pass serves.
   for (;;) {
     const DWORD length =
         GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -107,10 +108,27 @@ std::wstring FullPathOf(const std::wstring& path) {
     if (length < full.size()) return full.substr(0, length);
     full.resize(length);
   }
-  // GCOVR_EXCL_BR_STOP
 }
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Windows compares the prefixes and names checked here by their upper case.
+// They are ASCII: what matters is the ASCII letters and the two others whose
+// upper case is ASCII, dotless i (I) and long s (S). A fold of these alone
+// needs no case tables, so the programs do without user32's.
+wchar_t FoldForNames(wchar_t ch) {
+  if (ch >= L'A' && ch <= L'Z') return static_cast<wchar_t>(ch - L'A' + L'a');
+  if (ch == L'\u0131') return L'i';
+  if (ch == L'\u017F') return L's';
+  return ch;
+}
+
+std::wstring FoldedForNames(std::wstring text) {
+  for (wchar_t& ch : text) ch = FoldForNames(ch);
+  return text;
+}
+
+bool IsOneOf(wchar_t ch, std::wstring_view set) { return set.find(ch) != std::wstring_view::npos; }
 
 // \\server\pipe\... and \\server\mailslot\... reach pipes and mailslots on any server.
 // GCOVR_EXCL_BR_START: some short-circuit edges of the name checks, which
@@ -124,11 +142,11 @@ bool NamesDeviceShare(const std::wstring& lower) {
 
 // A drive ("c:") or a volume by its GUID ("volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}").
 bool IsVolumeName(const std::wstring& lower) {
-  if (lower.size() == 2) return std::iswalpha(lower[0]) && lower[1] == L':';
+  if (lower.size() == 2) return IsOneOf(lower[0], L"abcdefghijklmnopqrstuvwxyz") && lower[1] == L':';
   const std::wstring pattern = L"volume{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
   if (lower.size() != pattern.size()) return false;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    const bool matches = pattern[i] == L'x' ? std::iswxdigit(lower[i]) != 0 : lower[i] == pattern[i];
+    const bool matches = pattern[i] == L'x' ? IsOneOf(lower[i], L"0123456789abcdef") : lower[i] == pattern[i];
     if (!matches) return false;
   }
   return true;
@@ -149,8 +167,8 @@ bool NamesPathOnVolume(const std::wstring& rest) {
 // object namespace as it is: after them, anything but a path on a volume (or,
 // after the last two, UNC\server\share\...) is no file: GLOBALROOT, a raw
 // volume, a device, a pipe.
-bool NamesDevice(std::wstring name) {
-  CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+bool NamesDevice(const std::wstring& typed) {
+  std::wstring name = FoldedForNames(typed);
   const bool device_namespace = StartsWith(name, L"\\\\.\\");
   if (device_namespace || StartsWith(name, L"\\\\?\\") || StartsWith(name, L"\\??\\")) {
     name.erase(0, 4);
@@ -260,11 +278,11 @@ bool IsConsole(HANDLE stream) {
 // memory. Best effort, as WriteAll.
 void WriteToConsole(HANDLE console, std::string_view bytes) {
   wchar_t units[1024];
-  // GCOVR_EXCL_BR_START: the console tests write no text longer than the
-  // buffer yet, and the program's own UTF-8 never fails to convert.
   while (!bytes.empty()) {
     std::size_t size = std::min(bytes.size(), std::size(units));
     // A piece ends before a character's continuation bytes, not among them.
+    // GCOVR_EXCL_BR_START: the program's own UTF-8 has no run of continuation
+    // bytes a buffer long, and always converts.
     while (size > 0 && size < bytes.size() && (static_cast<unsigned char>(bytes[size]) & 0xC0) == 0x80) --size;
     if (size == 0) size = std::min(bytes.size(), std::size(units));
     const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(size), units,

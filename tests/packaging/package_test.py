@@ -50,7 +50,7 @@ WINDOWS_PROGRAMS = {"sizestamp.exe": "sizestamp", "sizestampc.exe": "sizestamp (
 # The compiler that builds each package's program: Debian's for each
 # architecture (what debian/rules uses), MinGW-w64's for the zip.
 COMPILERS = {"amd64": "x86_64-linux-gnu-g++", "arm64": "aarch64-linux-gnu-g++",
-             "win64": "x86_64-w64-mingw32-g++-posix"}
+             "win64": "x86_64-w64-mingw32-g++-win32"}
 
 
 def run(*command, **options):
@@ -371,18 +371,32 @@ class Zip(PackageCase):
     def test_notices_name_each_runtime_and_the_packages(self):
         notices = self.content["THIRD-PARTY-NOTICES.txt"].decode().replace("\r\n", "\n")
         require("dpkg-query")
-        for name in ("libstdc++.a", "libmingwex.a", "libpthread.a"):
+        for name in ("libstdc++.a", "libmingwex.a"):
             with self.subTest(linked=name):
                 package = debian_package_of(runtime_file(self.compiler, name))
                 version = run("dpkg-query", "--show", "--showformat=${Package} ${Version}", package).stdout
                 self.assertIn("\n  " + version + "\n", notices)
-        for heading in ("GCC runtime libraries: libstdc++, libgcc and libssp", "MinGW-w64 runtime", "winpthreads",
-                        "GCC RUNTIME LIBRARY EXCEPTION", "Lucent Technologies", "Lockless Inc.",
+        for heading in ("sizestamp.exe and sizestampc.exe: notices of the code they carry",
+                        "GCC runtime libraries: libstdc++, libgcc and libssp", "MinGW-w64 runtime",
+                        "GCC RUNTIME LIBRARY EXCEPTION", "Lucent Technologies",
                         "fast_float (inside libstdc++)", "Copyright (c) 2021 The fast_float authors",
                         "Ryu (inside libstdc++)", "Copyright 2018 Ulf Adams",
                         "Boost Software License - Version 1.0"):
             with self.subTest(heading=heading):
                 self.assertIn(heading, notices)
+
+    def test_programs_carry_no_winpthreads(self):
+        """Built with the win32 thread model, as the notices say: no
+        winpthreads, so none of what it imports to control threads."""
+        require("x86_64-w64-mingw32-objdump")
+        notices = self.content["THIRD-PARTY-NOTICES.txt"].decode()
+        self.assertNotIn("winpthreads", notices)
+        for name in WINDOWS_PROGRAMS:
+            headers = run("x86_64-w64-mingw32-objdump", "-p", os.path.join(self.top, name)).stdout
+            imported = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", headers, re.MULTILINE))
+            for function in ("WriteFile", "SuspendThread", "SetThreadContext", "OpenProcess"):
+                with self.subTest(program=name, function=function):
+                    self.assertEqual(function in imported, function == "WriteFile")
 
     def test_notices_name_what_the_runtime_brings(self):
         """What the statically linked C++ library brings with the calls the
@@ -394,7 +408,7 @@ class Zip(PackageCase):
         program, _ = link(self.compiler, self.dir, "#include <charconv>\n"
                           "int main(int, char **argv) { double d = 0; std::from_chars(argv[0], argv[0] + 4, d);"
                           " std::to_chars(argv[0], argv[0] + 4, d); return d > 1; }\n", "-static")
-        symbols = run(self.compiler.replace("g++-posix", "nm"), program).stdout
+        symbols = run(self.compiler.rsplit("-g++", 1)[0] + "-nm", program).stdout
         for library, mangled in (("fast_float", "10fast_float"), ("Ryu", "3ryu")):
             with self.subTest(library=library):
                 self.assertTrue(mangled in symbols, "the probe does not carry it: the test is out of date")
@@ -412,11 +426,11 @@ class Zip(PackageCase):
             self.skipTest("MinGW-w64's copyright files are not installed")
         quoted = words(" ".join(read_text(path) for path in sources))
         # Licence passages are the paragraphs of eight or more words that are not ours.
-        ours = re.compile(r"^\s*(sizestamp\.exe|It was built|The GNU General Public License, version 3|"
+        ours = re.compile(r"^\s*(sizestamp\.exe|They were built|The GNU General Public License, version 3|"
                           r"The runtime's start-up|Its |Parts of libstdc|Copyright|- libgcc)")
         # fast_float's and Ryu's texts are in GCC's source, not in Debian's
         # copyright files: they were compared with it by hand.
-        licences = notices.split("\n\n1. ", 1)[1].split("\n\n4. fast_float", 1)[0]
+        licences = notices.split("\n\n1. ", 1)[1].split("\n\n3. fast_float", 1)[0]
         for passage in paragraphs(licences):
             if ours.match(passage) or len(passage.split()) < 8 or re.match(r".*\n[-=]+$", passage):
                 continue

@@ -104,6 +104,8 @@ class CommandLines(WineCase):
             ("{B} /s 5 /f \\??\\GLOBALROOT\\Device\\Null", 6, cannot_open("\\??\\GLOBALROOT\\Device\\Null", device), {}),
             ("{B} /s 5 /f \\??\\C:", 6, cannot_open("\\??\\C:", device), {}),
             ("{B} /s 5 /f \\\\localhost\\mailslot\\x", 6, cannot_open("\\\\localhost\\mailslot\\x", device), {}),
+            # A long s, whose upper case is S.
+            ("{B} /s 5 /f \\\\localhost\\MAILſLOT\\x", 6, cannot_open("\\\\localhost\\MAILſLOT\\x", device), {}),
             # No drive and no volume by its GUID: the object namespace's own names.
             ("{B} /s 5 /f \\\\?\\1:\\x", 6, cannot_open("\\\\?\\1:\\x", device), {}),
             ("{B} /s 5 /f \\\\?\\Volume{0123456z-89ab-cdef-0123-456789abcdef}\\x", 6,
@@ -136,20 +138,63 @@ class CommandLines(WineCase):
               for path in ("\\\\.\\" + drive, "\\\\.\\%s\\" % drive, volume, volume + "\\")],
         ])
 
+    def test_paths_longer_than_max_path(self):
+        # Through \\?\ a path may be as long as the file system takes. Without
+        # it Windows takes one longer than MAX_PATH only where long paths are
+        # enabled (LongPathsEnabled) and the program's manifest declares
+        # itself long-path aware, as both programs' do.
+        folder = "/".join(["long"] + ["d" * 100] * 3)
+        # The test itself reaches them on Windows through \\?\ too.
+        local = folder if self.emulator else "\\\\?\\" + os.path.abspath(self.path(folder))
+        os.makedirs(self.path(local))
+        full = "{D}\\" + folder.replace("/", "\\") + "\\"
+        self.assertGreater(len(full.replace("{D}", windows_path(self.dir))), 260)
+        if self.long_paths_enabled():
+            plain = (0, edited(full + "plain.bin"), bytes(16) + field(7))
+        else:
+            plain = (6, ("err", 'sizestamp: file failure: cannot open "%splain.bin": ' % full), None)
+        self.check([
+            ("{B} /s 9 /f \\\\?\\%sprefixed.bin" % full, 0, edited("\\\\?\\%sprefixed.bin" % full),
+             {os.path.join(local, "prefixed.bin"): bytes(16) + field(9)}),
+            ("{B} /s 7 /f %splain.bin" % full, plain[0], plain[1], {os.path.join(local, "plain.bin"): plain[2]}),
+        ])
+
+    def long_paths_enabled(self):
+        """Whether the programs may open a path longer than MAX_PATH without
+        \\?\\: Wine takes such paths whatever its registry says, Windows only
+        with LongPathsEnabled set."""
+        if self.emulator:
+            return True
+        import winreg  # Windows only
+        try:
+            with winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE, r"SYSTEM\CurrentControlSet\Control\FileSystem") as key:
+                return winreg.QueryValueEx(key, "LongPathsEnabled")[0] == 1
+        except OSError:
+            return False
+
     def test_a_console_shows_every_character_and_escapes_what_could_drive_it(self):
         # Wine's console is the terminal the launcher runs on; it writes a
         # pair of surrogates as two characters, so the names keep to the BMP.
         if not self.emulator:
             self.skipTest("a terminal for Wine's console; the hosted workflow runs the real shells")
+        # A message longer than the 1,024 units the program converts at a
+        # time, cut first inside a character of two bytes.
+        folder = "\\".join(["x" + "ö" * 120] + ["ö" * 120] * 8)
+        os.makedirs(self.path(folder.replace("\\", "/")))
+        long_name = folder + "\\long.bin"
+        self.assertGreater(len(long_name), 1024)
+        self.assertEqual(long_name.encode()[1024] & 0xC0, 0x80, "not cut inside a character")
         cases = [("größe 文件.bin", re.escape("größe 文件.bin\r\nEdited successfully.\r\n")),
                  ("c\u009b.bin", re.escape("c\\x9B.bin\r\nEdited successfully.\r\n")),
                  # No file name holds a tab: the system's words for that follow.
-                 ("tab\x09.bin", re.escape('sizestamp: file failure: cannot open "tab\\x09.bin": ') + r"[^\r\n]+\r\n")]
+                 ("tab\x09.bin", re.escape('sizestamp: file failure: cannot open "tab\\x09.bin": ') + r"[^\r\n]+\r\n"),
+                 (long_name, re.escape(long_name + "\r\nEdited successfully.\r\n"))]
         reports = self.launch("terminal", ["sizestamp.exe /s 5 /f " + name for name, _ in cases])
         for (name, shown), report in zip(cases, reports):
-            with self.subTest(name=name):
+            with self.subTest(name=name[:40]):
                 self.assertRegex(report["terminal"], "^%s$" % shown, report)
         self.assertEqual(self.read("größe 文件.bin"), bytes(16) + field(5))
+        self.assertEqual(self.read(long_name.replace("\\", "/")), bytes(16) + field(5))
 
     def test_cmd_ends_with_the_programs_status(self):
         # cmd waits for either program; only on Windows does an interactive
@@ -200,7 +245,9 @@ class PipeNames(WineCase):
     SPELLINGS = ["\\??\\pipe\\{}", "\\??\\PIPE\\{}", "\\??\\GLOBALROOT\\Device\\NamedPipe\\{}",
                  "\\\\?\\GLOBALROOT\\device\\namedpipe\\{}", "\\\\?\\pipe\\{}", "\\\\.\\pipe\\{}",
                  "\\\\localhost\\PiPe\\{}", "\\??\\UNC\\localhost\\pipe\\{}",
-                 "\\\\?\\unc\\localhost\\pipe\\{}"]
+                 "\\\\?\\unc\\localhost\\pipe\\{}",
+                 # Windows compares names by their upper case, and a dotless i's is I.
+                 "\\\\localhost\\pıpe\\{}", "\\\\?\\unc\\localhost\\PıPE\\{}"]
 
     def serve(self, names):
         """Starts the pipe server on names; returns a function that stops it

@@ -1,6 +1,8 @@
 // Starts programs with exact command lines, which `wine program args` cannot
 // do: it quotes every argument anew.
 //
+// Its arguments come as UTF-16, so that any path Windows accepts reaches it.
+//
 //   launcher run PROGRAM CASES      starts PROGRAM once for each line of CASES
 //                                   (UTF-8), with that line as its command
 //                                   line, standard output and error going to
@@ -75,16 +77,16 @@ std::string Json(const std::wstring& text) {
   return quoted + "\"";
 }
 
-std::vector<std::wstring> ReadLines(const char* path) {
-  std::ifstream file(path, std::ios::binary);
+std::vector<std::wstring> ReadLines(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
   std::vector<std::wstring> lines;
   for (std::string line; std::getline(file, line);) lines.push_back(FromUtf8(line));
   return lines;
 }
 
-HANDLE InheritableFile(const std::string& path) {
+HANDLE InheritableFile(const std::wstring& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+  return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -129,7 +131,7 @@ std::string LaunchFailure(DWORD error) { return "{\"launch_error\": " + std::to_
 struct Injection {
   std::wstring dll;
   std::wstring plan;
-  std::string log;
+  std::wstring log;
 };
 
 // Loads the DLL into the suspended process by a thread of its own that runs
@@ -152,7 +154,7 @@ bool Inject(const PROCESS_INFORMATION& process, const std::wstring& dll) {
 // going to OUTPUT_BASE.out and .err, and, with an injection, the DLL loaded
 // before it runs. Returns an error report, or "" with process started; the
 // caller closes process's handles.
-std::string Start(const std::wstring& program, std::wstring command_line, const std::string& output_base,
+std::string Start(const std::wstring& program, std::wstring command_line, const std::wstring& output_base,
                   const Injection* injection, PROCESS_INFORMATION& process, bool terminal = false,
                   bool hidden = false) {
   STARTUPINFOW startup{};
@@ -164,8 +166,8 @@ std::string Start(const std::wstring& program, std::wstring command_line, const 
   }
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = InheritableFile(output_base + ".out");
-  startup.hStdError = InheritableFile(output_base + ".err");
+  startup.hStdOutput = InheritableFile(output_base + L".out");
+  startup.hStdError = InheritableFile(output_base + L".err");
   if (terminal) {
     CloseHandle(startup.hStdOutput);
     CloseHandle(startup.hStdError);
@@ -174,7 +176,7 @@ std::string Start(const std::wstring& program, std::wstring command_line, const 
   }
   if (injection != nullptr) {
     SetEnvironmentVariableW(L"SIZESTAMP_INJECT", injection->plan.c_str());
-    SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", FromUtf8(injection->log).c_str());
+    SetEnvironmentVariableW(L"SIZESTAMP_INJECT_LOG", injection->log.c_str());
   }
   const DWORD flags = injection != nullptr ? CREATE_SUSPENDED : 0;
   // Wine, busy starting another program, now and then fails a start with an
@@ -224,7 +226,7 @@ std::string Finish(PROCESS_INFORMATION& process) {
   return (timely ? "" : "\"timed_out\": true, ") + std::string("\"status\": ") + std::to_string(status);
 }
 
-std::string RunCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
+std::string RunCase(const std::wstring& program, const std::wstring& command_line, const std::wstring& output_base,
                     const Injection* injection, bool terminal, bool hidden) {
   PROCESS_INFORMATION process{};
   const std::string failure =
@@ -313,7 +315,7 @@ HWND WaitForDialog(const PROCESS_INFORMATION& process) {
   return nullptr;
 }
 
-std::string DialogCase(const std::wstring& program, const std::wstring& command_line, const std::string& output_base,
+std::string DialogCase(const std::wstring& program, const std::wstring& command_line, const std::wstring& output_base,
                        const Injection* injection) {
   PROCESS_INFORMATION process{};
   const std::string failure = Start(program, command_line, output_base, injection, process);
@@ -344,15 +346,15 @@ std::string DialogCase(const std::wstring& program, const std::wstring& command_
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   if (argc != 4 && argc != 5) {
     std::fprintf(stderr, "usage: launcher run|hidden|dialogs|terminal PROGRAM CASES [INJECTIONS]\n");
     return 2;
   }
-  const std::string mode = argv[1];
-  const std::wstring program = FromUtf8(argv[2]);
-  const std::string cases = argv[3];
-  const std::vector<std::wstring> lines = ReadLines(cases.c_str());
+  const std::wstring mode = argv[1];
+  const std::wstring program = argv[2];
+  const std::wstring cases = argv[3];
+  const std::vector<std::wstring> lines = ReadLines(cases);
   std::vector<std::wstring> plans;
   Injection injection;
   if (argc == 5) {
@@ -362,24 +364,24 @@ int main(int argc, char** argv) {
     injection.dll = self;
     injection.dll.replace(injection.dll.find_last_of(L'\\') + 1, std::wstring::npos, L"windows_inject.dll");
   }
-  std::ofstream reports(cases + ".json", std::ios::binary);
+  std::ofstream reports((cases + L".json").c_str(), std::ios::binary);
   for (std::size_t n = 0; n < lines.size(); ++n) {
-    const std::string base = cases + "." + std::to_string(n);
+    const std::wstring base = cases + L"." + std::to_wstring(n);
     const Injection* planned = nullptr;
     if (argc == 5) {
       injection.plan = n < plans.size() ? plans[n] : L"";
-      injection.log = base + ".calls";
+      injection.log = base + L".calls";
       planned = &injection;
     }
-    if (mode == "terminal") {
+    if (mode == L"terminal") {
       const std::string marker = "[case " + std::to_string(n) + "]\r\n";
       DWORD written = 0;
       WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), marker.data(), static_cast<DWORD>(marker.size()), &written, nullptr);
     }
-    if (mode == "run" || mode == "hidden" || mode == "terminal") {
-      reports << RunCase(program, lines[n], base, planned, mode == "terminal", mode == "hidden") << "\n";
+    if (mode == L"run" || mode == L"hidden" || mode == L"terminal") {
+      reports << RunCase(program, lines[n], base, planned, mode == L"terminal", mode == L"hidden") << "\n";
     }
-    if (mode == "dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
+    if (mode == L"dialogs") reports << DialogCase(program, lines[n], base, planned) << "\n";
     reports.flush();
   }
   return reports ? 0 : 2;

@@ -11,6 +11,7 @@ import json
 import os
 import re
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -54,8 +55,10 @@ class WineCase(FolderCase):
         """Runs command with a terminal for its standard streams; Wine's
         console then is that terminal. Returns the command's result, with
         what the terminal received as its stdout."""
-        import pty  # POSIX only: Wine's console on a terminal
+        import fcntl, pty, struct, termios  # POSIX only: Wine's console on a terminal
         main, terminal = pty.openpty()
+        # Wide enough that Wine's console breaks no message into screen lines.
+        fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 4000, 0, 0))
         process = subprocess.Popen(command, cwd=self.dir, stdin=terminal, stdout=terminal, stderr=terminal)
         os.close(terminal)
         received = b""
@@ -115,7 +118,7 @@ class WineCase(FolderCase):
         for n, report in enumerate(reports):
             for stream in ("out", "err"):
                 with open("%s.%d.%s" % (cases, n, stream), "rb") as file:
-                    report[stream] = COVERAGE_NOISE.sub(b"", file.read()).decode("utf-8")
+                    report[stream] = COVERAGE_NOISE.sub(b"", file.read()).decode("utf-8", "backslashreplace")
             if injections is not None:
                 calls = "%s.%d.calls" % (cases, n)
                 self.assertTrue(os.path.exists(calls), "no log of the calls: %r" % report)
@@ -137,4 +140,11 @@ def main():
     if len(sys.argv) < 3:
         sys.exit(sys.modules["__main__"].__doc__)
     WineCase.launcher, WineCase.program, *WineCase.emulator = sys.argv[1:]
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    # The tests' folders lie in one whose name is not ASCII, as a user's
+    # temporary folder may: so is every path the launcher and the programs take.
+    WineCase.folder_parent = tempfile.mkdtemp(prefix="sizestamp-größe-文件-")
+    try:
+        passed = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result.wasSuccessful()
+    finally:
+        shutil.rmtree(WineCase.folder_parent, ignore_errors=True)
+    sys.exit(0 if passed else 1)

@@ -7,9 +7,9 @@ each tool's program, and of the shared libraries of every program among them.
 Usage: toolchain_packages.py [--compiler 'COMPILER [OPTION...]']... [--tool PROGRAM]...
                              [--package PACKAGE]...
 
-A tool is a program on the PATH or any file by its full path; a package is
-named for what no file shows (data a tool reads, a library a symbols file
-of which sets a package's dependencies).
+A tool is a program on the PATH, or any file by its full path. --package
+names a package that no file here shows: the data a tool reads, or a library
+whose symbols file sets a package's dependencies.
 
 A file that no package holds is printed as "not from a package: PATH".
 """
@@ -31,9 +31,9 @@ PROBE = "#include <string>\n#include <cstdio>\nint main(int argc, char **argv) {
 COMPILER_PROGRAMS = ("cc1plus", "collect2", "lto-wrapper", "as", "ld")
 
 
-def output(*command, check=True):
+def output(*command):
     done = subprocess.run(command, capture_output=True, text=True)
-    if check and done.returncode != 0:
+    if done.returncode != 0:
         sys.exit(f"toolchain_packages: {' '.join(command)} ended with {done.returncode}:\n{done.stderr}")
     return done.stdout
 
@@ -117,7 +117,8 @@ def main():
         for command in args.compiler:
             files |= compiler_files(command, folder)
     files |= {program_path(tool) for tool in args.tool}
-    files |= {library for program in list(files) for library in shared_libraries(program)}
+    programs = [path for path in files if os.access(path, os.X_OK) and not path.endswith(".so")]
+    files |= {library for program in programs for library in shared_libraries(program)}
     packages, unowned = packages_of(files)
     packages |= set(args.package)
     shown = output("dpkg-query", "--show", "--showformat=${binary:Package} ${Version}\\n", *sorted(packages))

@@ -9,10 +9,8 @@ RELEASE_DIR (a release of the same commit, made by scripts/release; without
 it the test is skipped, and it fails under CI). The second builder is the
 user nobody, in another folder reached through a symbolic link, with another
 umask, time zone, locale and home, and with build flags in its environment
-(CFLAGS, CXXFLAGS, LDFLAGS) that the release must keep out. RELEASE-INFO
-names the builder as well as the sources: of it, only what names the sources
-must be the same; the .buildinfo files, which carry each build's date and
-environment, are not compared.
+(CFLAGS, CXXFLAGS, LDFLAGS) that the release must keep out. Of RELEASE-INFO
+only what names the sources is compared; the .buildinfo files are not.
 
 PlainDebianBuild unpacks the Debian source package of RELEASE_DIR and
 configures it as dpkg-buildpackage would, with CXXFLAGS in the environment,

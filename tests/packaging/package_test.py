@@ -8,11 +8,14 @@ Windows texts and resources are right.
 Usage: package_test.py manual MANUAL
        package_test.py deb PACKAGE [EMULATOR...]
        package_test.py zip PACKAGE SOURCE_DATE_EPOCH [EMULATOR...]
+       package_test.py release RELEASE_DIR
 
 deb and zip check a package that scripts/release built (lintian runs there,
-on the .changes); the program it holds runs through EMULATOR, if given. A
-missing tool skips a test on a developer's machine and fails it with
-SIZESTAMP_STRICT=1, where scripts/install-deps has installed everything. When every test
+on the .changes); the program it holds runs through EMULATOR, if given.
+release checks the record of a release made on this machine: its checksum
+files, Debian's .buildinfo files and RELEASE-INFO. A missing tool skips a
+test on a developer's machine and fails it with SIZESTAMP_STRICT=1, where
+scripts/install-deps has installed everything. When every test
 was skipped the status is 77.
 """
 import glob
@@ -20,6 +23,7 @@ import gzip
 import io
 import os
 import re
+import shutil
 import struct
 import subprocess
 import sys
@@ -51,6 +55,9 @@ WINDOWS_PROGRAMS = {"sizestamp.exe": "sizestamp", "sizestampc.exe": "sizestamp (
 # architecture (what debian/rules uses), MinGW-w64's for the zip.
 COMPILERS = {"amd64": "x86_64-linux-gnu-g++", "arm64": "aarch64-linux-gnu-g++",
              "win64": "x86_64-w64-mingw32-g++-win32"}
+# Libraries each compiler links into a package's program, by file name.
+LINKED_LIBRARIES = {"amd64": ("libstdc++.so", "libgcc.a", "libc.so"), "arm64": ("libstdc++.so", "libgcc.a", "libc.so"),
+                    "win64": ("libstdc++.a", "libgcc.a", "libmingwex.a")}
 
 
 def run(*command, **options):
@@ -88,6 +95,17 @@ def paragraphs(text):
 def debian_package_of(path):
     """The installed Debian package that holds path (a glob pattern may match several)."""
     return run("dpkg-query", "--search", path).stdout.split(":")[0]
+
+
+def installed(package):
+    """A package as dpkg-query names it (architecture and all), and its version."""
+    return run("dpkg-query", "--show", "--showformat=${binary:Package} ${Version}", package).stdout
+
+
+def checksums(path):
+    """{file: SHA-256} of a list in sha256sum's format."""
+    with open(path, encoding="utf-8") as f:
+        return {name: digest for digest, name in (line.rstrip("\n").split("  ", 1) for line in f)}
 
 
 def runtime_file(compiler, name):
@@ -482,6 +500,56 @@ class Zip(PackageCase):
             self.assertEqual(fixed, numbers)
 
 
+class Release(unittest.TestCase):
+    """A release's record: what a third party checks it with."""
+    folder = None
+
+    @classmethod
+    def setUpClass(cls):
+        require("dpkg-query", "sha256sum")
+        cls.files, cls.info = set(os.listdir(cls.folder)), read_text(os.path.join(cls.folder, "RELEASE-INFO"))
+        cls.version = re.search(r"^sizestamp \S+, Debian revision (\S+)$", cls.info, re.M).group(1)
+
+    def test_checksums_cover_every_file(self):
+        """The .buildinfo files carry each build's date and environment: they
+        have a list of their own, apart from what a rebuild makes again."""
+        for sums, covers in (("SHA256SUMS", lambda name: not name.endswith(("SHA256SUMS", ".buildinfo"))),
+                             ("BUILDINFO-SHA256SUMS", lambda name: name.endswith(".buildinfo"))):
+            with self.subTest(sums=sums):
+                self.assertEqual(set(checksums(os.path.join(self.folder, sums))),
+                                 {name for name in self.files if covers(name)})
+                run("sha256sum", "--quiet", "--strict", "--check", sums, cwd=self.folder)
+
+    def test_each_buildinfo_records_the_files_shipped_from_its_build(self):
+        shipped = checksums(os.path.join(self.folder, "SHA256SUMS"))
+        for architecture, built in (("amd64", (".dsc", "_amd64.deb")), ("arm64", ("_arm64.deb",))):
+            buildinfo = read_text(os.path.join(self.folder, f"sizestamp_{self.version}_{architecture}.buildinfo"))
+            block = re.search(r"^Checksums-Sha256:\n((?: .*\n)+)", buildinfo, re.M).group(1)
+            recorded = {name: digest for digest, _, name in (line.split() for line in block.splitlines())}
+            for suffix in built:
+                name = f"sizestamp_{self.version}{suffix}"
+                with self.subTest(buildinfo=architecture, file=name):
+                    self.assertEqual(recorded.get(name), shipped[name])
+
+    def test_release_info_names_the_system_and_each_toolchain_package(self):
+        """This Debian release, and the packages of each compiler and of the
+        libraries it links, the arm64 cross libraries among them, and of the
+        arm64 libraries whose symbols files set the arm64 package's Depends."""
+        system = re.search(r'^PRETTY_NAME="?(.*?)"?$', read_text("/etc/os-release"), re.M).group(1)
+        self.assertIn(f"\nbuilt on: {system}, Debian {read_text('/etc/debian_version').strip()}, ", self.info)
+        for architecture, compiler in COMPILERS.items():
+            require(compiler)
+            files = [shutil.which(compiler)] + [runtime_file(compiler, name) for name in LINKED_LIBRARIES[architecture]]
+            for path in files:
+                with self.subTest(compiler=compiler, file=path):
+                    self.assertIn("\n  " + installed(debian_package_of(path)) + "\n", self.info)
+        depends = run("dpkg-deb", "--field", os.path.join(self.folder, f"sizestamp_{self.version}_arm64.deb"),
+                      "Depends").stdout
+        for package in re.findall(r"(?:^|, )([^ ,(]+)", depends):
+            with self.subTest(arm64_library=package):
+                self.assertIn("\n  " + installed(package + ":arm64") + "\n", self.info)
+
+
 def pe_resources(image):
     """{type id: {name id: data}} of a PE file's resources, first language each."""
     pe, = struct.unpack_from("<I", image, 0x3C)
@@ -557,6 +625,8 @@ def main(mode=None, *args):
     elif mode == "deb" and len(args) >= 1:
         check = Deb
         check.package, *check.emulator = args
+    elif mode == "release" and len(args) == 1:
+        check, (Release.folder,) = Release, args
     elif mode == "zip" and len(args) >= 2 and args[1].isdigit():
         check = Zip
         check.package, epoch, *check.emulator = args

@@ -76,7 +76,7 @@ if(NOT WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/man/sizestamp.1.in ${PROJECT_BINARY_DIR}/man/sizestamp.1 @ONLY)
   install(TARGETS sizestamp RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${PROJECT_BINARY_DIR}/man/sizestamp.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # The users' README (README.md is the developers'), and the licence.
+  # The installed README for users (packaging/README), and the licence.
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/README ${PROJECT_SOURCE_DIR}/LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   return()

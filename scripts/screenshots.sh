@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the README's pictures of sizestamp.exe's message boxes, a success and
+# Makes the pictures in docs/windows.md of sizestamp.exe's message boxes, a success and
 # an error, by running the Windows program under Wine on a virtual screen.
 #
 # usage: scripts/screenshots.sh [SIZESTAMP.exe]

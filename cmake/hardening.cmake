@@ -34,10 +34,15 @@ if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   return()
 endif()
 
-check_cxx_compiler_flag(-fstack-protector-strong SIZESTAMP_HAS_STACK_PROTECTOR)
-if(SIZESTAMP_HAS_STACK_PROTECTOR)
-  target_compile_options(sizestamp_hardening INTERFACE -fstack-protector-strong)
-endif()
+# Compiles with flag where this compiler takes it; result names the probe's cache entry.
+function(sizestamp_harden_with flag result)
+  check_cxx_compiler_flag(${flag} ${result})
+  if(${result})
+    target_compile_options(sizestamp_hardening INTERFACE ${flag})
+  endif()
+endfunction()
+
+sizestamp_harden_with(-fstack-protector-strong SIZESTAMP_HAS_STACK_PROTECTOR)
 
 if(WIN32)
   set(SIZESTAMP_LINKING static)
@@ -51,20 +56,11 @@ if(WIN32)
 endif()
 
 # Each flag only where this compiler takes it.
-check_cxx_compiler_flag(-fstack-clash-protection SIZESTAMP_HAS_STACK_CLASH_PROTECTION)
-if(SIZESTAMP_HAS_STACK_CLASH_PROTECTION)
-  target_compile_options(sizestamp_hardening INTERFACE -fstack-clash-protection)
-endif()
+sizestamp_harden_with(-fstack-clash-protection SIZESTAMP_HAS_STACK_CLASH_PROTECTION)
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|i[3-6]86)$")
-  check_cxx_compiler_flag(-fcf-protection SIZESTAMP_HAS_CF_PROTECTION)
-  if(SIZESTAMP_HAS_CF_PROTECTION)
-    target_compile_options(sizestamp_hardening INTERFACE -fcf-protection)
-  endif()
+  sizestamp_harden_with(-fcf-protection SIZESTAMP_HAS_CF_PROTECTION)
 elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
-  check_cxx_compiler_flag(-mbranch-protection=standard SIZESTAMP_HAS_BRANCH_PROTECTION)
-  if(SIZESTAMP_HAS_BRANCH_PROTECTION)
-    target_compile_options(sizestamp_hardening INTERFACE -mbranch-protection=standard)
-  endif()
+  sizestamp_harden_with(-mbranch-protection=standard SIZESTAMP_HAS_BRANCH_PROTECTION)
 endif()
 # Some toolchains set _FORTIFY_SOURCE themselves, at a level of their
 # own (3 on some distributions); defining it again is an error under

@@ -10,8 +10,8 @@ Usage: package_test.py manual MANUAL
        package_test.py zip PACKAGE SOURCE_DATE_EPOCH [EMULATOR...]
        package_test.py release RELEASE_DIR
 
-deb and zip check a package that scripts/release built (lintian runs there,
-on the .changes); the program it holds runs through EMULATOR, if given.
+deb and zip check a package that scripts/release built (lintian runs there
+too); the program it holds runs through EMULATOR, if given.
 release checks the record of a release made on this machine: its checksum
 files, Debian's .buildinfo files and RELEASE-INFO. A missing tool skips a
 test on a developer's machine and fails it with SIZESTAMP_STRICT=1, where

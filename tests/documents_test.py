@@ -47,7 +47,8 @@ import unittest
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(1, os.path.join(HERE, "windows"))
-from harness import COVERAGE_NOISE, PATTERN, FolderCase  # noqa: E402
+from harness import (COVERAGE_NOISE, MEMORY_HUNGRY_ARGUMENTS, PATTERN, SANITIZER_OUT_OF_MEMORY,  # noqa: E402
+                     FolderCase, address_space_limits)
 from wine_case import windows_path  # noqa: E402
 
 SOURCE = os.path.dirname(HERE)
@@ -339,13 +340,10 @@ class Documents(FolderCase):
         """What the program prints when memory runs out: its copies of a long
         command line outgrow an address-space limit that lets it start. None
         under a sanitizer, which runs out first."""
-        import resource  # POSIX only: the native tree's program
-        folder = self.new_folder(self.addCleanup)
-        for kib in range(1024, 64 * 1024, 32):
-            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))  # noqa: E731
-            done = subprocess.run([self.program, "/x" + "y" * 130_000, "/s", "5", "/f", "a.bin"], cwd=folder,
+        for _, limit in address_space_limits():
+            done = subprocess.run([self.program, *MEMORY_HUNGRY_ARGUMENTS], cwd=self.dir,
                                   capture_output=True, preexec_fn=limit, timeout=20)
-            if b"AddressSanitizer failed to allocate" in done.stderr:
+            if SANITIZER_OUT_OF_MEMORY in done.stderr:
                 return None
             if done.returncode in (0, MEMORY_FAILURE):
                 break
@@ -391,8 +389,7 @@ class Documents(FolderCase):
         lines = ["@echo off", f'set "PATH={windows_path(self.bin)};%PATH%"']
         for n, command in enumerate(commands):
             lines += [command, f"echo {token} {n}"]
-        script = os.path.join(folder, "..", os.path.basename(folder) + ".bat")
-        self.addCleanup(os.remove, script)
+        script = os.path.join(self.dir, "commands.bat")
         with open(script, "w", encoding="ascii", newline="\r\n") as f:
             f.write("\n".join(lines) + "\n")
         return self.console([*self.wine, "cmd", "/c", windows_path(script)], folder)
@@ -402,8 +399,7 @@ class Documents(FolderCase):
         lines = [f"$env:PATH = '{self.bin};' + $env:PATH"]
         for n, command in enumerate(commands):
             lines += [f". {{ {command} }} 2>&1 | ForEach-Object {{ \"$_\" }}", f"Write-Output '{token} {n}'"]
-        script = os.path.join(folder, "..", os.path.basename(folder) + ".ps1")
-        self.addCleanup(os.remove, script)
+        script = os.path.join(self.dir, "commands.ps1")
         with open(script, "w", encoding="utf-8") as f:
             f.write("\n".join(lines) + "\n")
         return self.console([powershell(), "-NoProfile", "-NonInteractive", "-ExecutionPolicy", "Bypass",

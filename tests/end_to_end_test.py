@@ -21,7 +21,8 @@ import time
 import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
-from harness import COVERAGE_NOISE, FolderCase, field, require, unavailable  # noqa: E402
+from harness import (COVERAGE_NOISE, MEMORY_HUNGRY_ARGUMENTS, SANITIZER_OUT_OF_MEMORY, FolderCase,  # noqa: E402
+                     address_space_limits, field, require, unavailable)
 
 PROGRAM = os.path.abspath(sys.argv.pop(1))
 NOTHING_WRITTEN = b""
@@ -122,10 +123,9 @@ class Outcomes(Case):
         # every run must be that failure: a crash or an abort there is the
         # program's own.
         failed = []
-        for kib in range(1024, 64 * 1024, 32):
-            limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
-            status, out, err = self.run_tool("/x" + "y" * 130_000, "/s", "5", "/f", "a.bin", prepare=limit)
-            if b"AddressSanitizer failed to allocate" in err:
+        for kib, limit in address_space_limits():
+            status, out, err = self.run_tool(*MEMORY_HUNGRY_ARGUMENTS, prepare=limit)
+            if SANITIZER_OUT_OF_MEMORY in err:
                 self.skipTest("the sanitizer runs out of memory itself before the program can")
             if status == 0:
                 break

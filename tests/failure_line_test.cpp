@@ -5,6 +5,7 @@
 #include <string>
 
 #include "failure_line.h"
+#include "terminal_text.h"
 
 namespace {
 

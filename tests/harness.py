@@ -23,6 +23,38 @@ def field(size):
     return b"\0\0" + size.to_bytes(4, "little")
 
 
+# The status that tells CTest a test was skipped (SKIP_RETURN_CODE).
+SKIPPED = 77
+
+
+def exit_status(result):
+    """A unittest run's status for CTest: 1 when a test failed, SKIPPED when
+    every test was skipped, else 0."""
+    if not result.wasSuccessful():
+        return 1
+    return SKIPPED if result.skipped and len(result.skipped) >= result.testsRun else 0
+
+
+# What makes the program run out of memory: its copies of a long command line
+# outgrow an address-space limit that still lets it start (address_space_limits).
+MEMORY_HUNGRY_ARGUMENTS = ("/x" + "y" * 130_000, "/s", "5", "/f", "a.bin")
+# A sanitizer build runs out of memory itself before the program can.
+SANITIZER_OUT_OF_MEMORY = b"AddressSanitizer failed to allocate"
+
+
+def address_space_limits():
+    """(KiB, a function that sets that limit in a child process) for each limit
+    from 1 MiB to 64 MiB, the smallest first."""
+    import resource  # POSIX only
+    for kib in range(1024, 64 * 1024, 32):
+        yield kib, lambda kib=kib: resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
+
+
+def pe_imported_functions(headers):
+    """The functions a Windows program imports, read from `objdump -p`."""
+    return set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", headers, re.MULTILINE))
+
+
 # The project's own strictness switch: .ci/run sets it, where every tool is
 # installed. The CI variable that hosted CI sets in every job does not count.
 STRICT = "SIZESTAMP_STRICT"

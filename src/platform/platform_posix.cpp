@@ -18,6 +18,7 @@
 #include "file_failure.h"
 #include "platform.h"
 #include "run_main.h"
+#include "terminal_text.h"
 
 namespace {
 

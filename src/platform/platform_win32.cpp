@@ -17,6 +17,7 @@
 #include "file_failure.h"
 #include "platform.h"
 #include "run_main.h"
+#include "terminal_text.h"
 #include "win32_program.h"
 
 namespace {

@@ -46,8 +46,7 @@ import unittest
 
 sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from harness import unavailable  # noqa: E402
-from opt_in import SKIPPED  # noqa: E402
+from harness import SKIPPED, unavailable  # noqa: E402
 
 WINE_PREFIX = "wine-prefix"
 KINDS = ("explained", "unexplained")
@@ -56,10 +55,16 @@ GCOVR = ["--root", ".", "--filter", "src/", "--exclude-throw-branches", "--exclu
 MARKER = re.compile(r"GCOVR_EXCL_BR_(LINE|START|STOP)(.*)")
 
 
-def untaken_lines(report):
+def files_of(report):
+    """The files of a gcovr JSON report, each with its lines."""
+    with open(report) as f:
+        return json.load(f)["files"]
+
+
+def untaken_lines(files):
     """{file: {line number: (untaken, all)}} for the lines with an untaken branch."""
     result = {}
-    for entry in json.load(open(report))["files"]:
+    for entry in files:
         for line in entry["lines"]:
             branches = line["branches"]
             untaken = sum(1 for branch in branches if branch["count"] == 0)
@@ -90,14 +95,15 @@ def check(explained_report, unexplained_report):
     """The number of coverage problems in the two reports of one run, each printed."""
     failures = 0
     print("\nUntaken branches:")
-    for name, lines in sorted(untaken_lines(explained_report).items()):
+    for name, lines in sorted(untaken_lines(files_of(explained_report)).items()):
         source = open(name).read().split("\n")
         for number, (untaken, count) in sorted(lines.items()):
             failures += 1
             print(f"  NOT EXPLAINED {name}:{number}: {untaken} of {count} untaken: {source[number - 1].strip()}\n"
                   "      take it in a test, or explain it beside the branch (see tests/coverage/coverage_test.py)")
-    untaken = untaken_lines(unexplained_report)
-    for name in sorted(set(untaken) | {entry["file"] for entry in json.load(open(unexplained_report))["files"]}):
+    unexplained = files_of(unexplained_report)
+    untaken = untaken_lines(unexplained)
+    for name in sorted(entry["file"] for entry in unexplained):
         for first, last, reason in markers(name):
             lines = [n for n in untaken.get(name, {}) if first <= n <= last]
             where = f"{name}:{first}" + (f"-{last}" if last != first else "")
@@ -111,7 +117,7 @@ def check(explained_report, unexplained_report):
                 count = sum(untaken[name][n][0] for n in lines)
                 print(f"  explained {where}: {count} untaken: {reason}")
     totals = {}
-    for entry in json.load(open(unexplained_report))["files"]:
+    for entry in unexplained:
         for line in entry["lines"]:
             for key in (entry["file"], "TOTAL"):
                 taken, count = totals.get(key, (0, 0))
@@ -130,7 +136,7 @@ def alike(one_report, other_report):
     branches in each: gcovr merges branches by their place on the line."""
     def counts(report):
         return {entry["file"]: {line["line_number"]: len(line["branches"]) for line in entry["lines"]}
-                for entry in json.load(open(report))["files"]}
+                for entry in files_of(report)}
     one, other = counts(one_report), counts(other_report)
     differences = 0
     for name in sorted(set(one) & set(other)):
@@ -163,7 +169,7 @@ def report(gcovr, gcov, tree, merge_tree=None):
         subprocess.run([gcovr, *GCOVR, "--gcov-executable", gcov, *options, "--json", reports[kind], tree], check=True)
     # A tree built without --coverage, or whose tests did not run, has no
     # counts: nothing would be found taken, and that is no result.
-    if not any(line["count"] for entry in json.load(open(reports["unexplained"]))["files"] for line in entry["lines"]):
+    if not any(line["count"] for entry in files_of(reports["unexplained"]) for line in entry["lines"]):
         print(f"No counts of src/ in {tree}: built without --coverage, or no test ran?")
         return 1
     print(f"Wrote {reports['explained']} and {reports['unexplained']}")

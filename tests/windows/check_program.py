@@ -23,6 +23,10 @@ import sys
 import unittest
 import xml.etree.ElementTree as ElementTree
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(1, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from harness import pe_imported_functions  # noqa: E402
+
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
                "ucrtbase.dll", "ntdll.dll"}
 
@@ -48,7 +52,7 @@ class Imports(unittest.TestCase):
                                       check=True).stdout
         self.dlls = {line.split(":", 1)[1].strip().lower() for line in self.headers.splitlines()
                      if "DLL Name:" in line}
-        self.imported = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", self.headers, re.MULTILINE))
+        self.imported = pe_imported_functions(self.headers)
 
     def test_only_system_dlls(self):
         self.assertIn("kernel32.dll", self.dlls, "no imports found")

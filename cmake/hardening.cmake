@@ -10,7 +10,8 @@
 #                                  ships links it (its link options suit any
 #                                  program that links that code, tests too)
 #   SIZESTAMP_PROGRAM_LINK_OPTIONS how a shipped program itself is linked
-#   SIZESTAMP_LINKING              static or dynamic, as the tests expect it
+#   SIZESTAMP_LINKING              how the POSIX program is linked, static or
+#                                  dynamic, as its hardening test expects it
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
 include(CheckLinkerFlag)
@@ -45,7 +46,6 @@ endfunction()
 sizestamp_harden_with(-fstack-protector-strong SIZESTAMP_HAS_STACK_PROTECTOR)
 
 if(WIN32)
-  set(SIZESTAMP_LINKING static)
   # The canary check lives in libssp, which the driver links (statically,
   # with -static) only when it sees the option at link time: so does
   # whatever links this code, the unit tests too.

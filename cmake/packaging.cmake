@@ -82,9 +82,6 @@ if(NOT WIN32)
   return()
 endif()
 
-# The programs the zip holds.
-set(SIZESTAMP_WINDOWS_PROGRAMS sizestamp sizestampc)
-
 # Unzipped, the programs stand beside their papers, plain text with Windows
 # line ends, named so that a double click opens them in a text editor.
 set(windows_texts ${PROJECT_BINARY_DIR}/packaging/windows)
@@ -131,7 +128,7 @@ sizestamp_write_crlf(${windows_texts}/THIRD-PARTY-NOTICES.txt "${notices}")
 install(CODE [[
   set(sizestamp_saved_date "$ENV{SOURCE_DATE_EPOCH}")
   set(ENV{SOURCE_DATE_EPOCH} 0)]])
-install(TARGETS ${SIZESTAMP_WINDOWS_PROGRAMS} RUNTIME DESTINATION .)
+install(TARGETS ${SIZESTAMP_PROGRAMS} RUNTIME DESTINATION .)
 install(CODE [[set(ENV{SOURCE_DATE_EPOCH} "${sizestamp_saved_date}")]])
 install(FILES ${windows_texts}/README.txt ${windows_texts}/LICENSE.txt ${windows_texts}/THIRD-PARTY-NOTICES.txt
         DESTINATION .)
